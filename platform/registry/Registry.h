@@ -1,0 +1,99 @@
+// The current user's registry hive, kept as a .reg text file.
+//
+// Paths are relative to HKEY_CURRENT_USER, parts separated by "\" (for example
+// "Software\Vostrel\Vidstill"); key and value names compare without regard to
+// case and keep the case they were created with. The empty value name is the
+// key's default value ("@" in the file).
+//
+// The file is $XDG_CONFIG_HOME/Vostrel/registry/HKCU.reg, or the file named by
+// VIDSTILL_REGISTRY. Every change takes an advisory lock, re-reads the file,
+// changes it and replaces it atomically (temporary file, fsync, rename), so an
+// interrupted write leaves the old or the new hive and two processes do not
+// lose each other's keys. A malformed hive is reported once per process and
+// read as far as it is valid; the unreadable rest is carried over verbatim by
+// every later write, so the file never holds less than it did.
+//
+// Thread-safe: calls from several threads serialise on an internal mutex.
+#pragma once
+
+#include "platform/base/WinTypes.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace reg {
+
+enum RegType : DWORD {
+    REG_NONE = 0,
+    REG_SZ = 1,
+    REG_EXPAND_SZ = 2,
+    REG_BINARY = 3,
+    REG_DWORD = 4,
+    REG_MULTI_SZ = 7,
+    REG_QWORD = 11,
+};
+
+// A value as the registry keeps it: a type and raw bytes. REG_SZ data is
+// UTF-16LE with a terminating null character.
+struct RegValue {
+    DWORD type = REG_NONE;
+    QByteArray data;
+
+    static RegValue String(const QString &text);
+    static RegValue Dword(uint32_t value);
+    static RegValue Binary(const QByteArray &bytes);
+
+    // REG_SZ / REG_EXPAND_SZ data as text (up to the first null character).
+    QString ToString() const;
+    // REG_DWORD data (little-endian); nullopt when the size is not 4.
+    std::optional<uint32_t> ToDword() const;
+    friend bool operator==(const RegValue &, const RegValue &) = default;
+};
+
+// Location of the hive file in use.
+QString HivePath();
+
+bool KeyExists(const QString &path);
+// Creates the key and its missing parents.
+bool CreateKey(const QString &path);
+std::optional<RegValue> QueryValue(const QString &path, const QString &name);
+// Fails when the key does not exist.
+bool SetValue(const QString &path, const QString &name, const RegValue &value);
+bool DeleteValue(const QString &path, const QString &name);
+// Value names / subkey names in the order they are kept; nullopt when the key
+// does not exist.
+std::optional<QStringList> ValueNames(const QString &path);
+std::optional<QStringList> SubKeyNames(const QString &path);
+// Deletes a key that has no subkeys.
+bool DeleteKey(const QString &path);
+// Deletes a key with all its subkeys, deepest first; stops at the first key
+// that cannot be removed.
+bool DeleteKeyTree(const QString &path);
+
+// The text of a .reg file holding `path` and its subkeys.
+QString ExportKey(const QString &path);
+
+// `reg import FILE`: merges a .reg file ("Windows Registry Editor Version 5.00"
+// or "REGEDIT4"; UTF-16 or UTF-8) into the hive. Only HKEY_CURRENT_USER keys
+// are taken. False with a message when the file cannot be read or parsed.
+bool ImportFile(const QString &fileName, QString *error = nullptr);
+// `reg delete KEY /F`: KEY is "HKCU\..." or "HKEY_CURRENT_USER\...".
+bool DeleteKeyCommand(const QString &fullKey);
+
+// Groups the changes made on this thread while it lives into one lock and one
+// write of the file (a save of hundreds of values costs one fsync). Nests.
+class Batch {
+public:
+    Batch();
+    ~Batch();
+    Batch(const Batch &) = delete;
+    Batch &operator=(const Batch &) = delete;
+};
+
+// The message of the last malformed hive read (empty when none).
+QString LastHiveError();
+
+}  // namespace reg

@@ -17,6 +17,12 @@
 // releases every pending send made through it and makes later sends return at
 // once, so a UI thread that stops or flushes a graph never waits on a
 // streaming thread that waits on the UI thread.
+//
+// Lifetimes: lParam usually points into the sender's record. A send that was
+// released before its handler started never runs that handler, so the record
+// may go as soon as SendMessage returns. A handler that releases its own sender
+// (ReplyMessage, closing the gate, deallocating the window) must not read
+// lParam afterwards.
 #pragma once
 
 #include "WinTypes.h"
@@ -35,22 +41,32 @@ struct TMessage {
 
 using TWndMethod = std::function<void(TMessage &)>;
 
-// UI thread. The handler runs on the calling thread for the window's life.
+// UI thread. The handler runs on the calling thread for the window's life;
+// the window keeps it (and what it captures) until DeallocateHWnd. Handles are
+// never reused.
 HWND AllocateHWnd(TWndMethod method);
-// Same thread as AllocateHWnd. Pending sends to the window return 0; pending
-// posts are dropped.
+// Same thread as AllocateHWnd; also allowed inside the window's own handler
+// (the window then dies when that handler returns). Pending sends to the
+// window return 0, including one whose handler is running; pending posts are
+// dropped. Unknown handles are ignored.
 void DeallocateHWnd(HWND wnd);
+// Any thread.
 bool IsWindow(HWND wnd);
 
 class SendGate;
 
 // Any thread. False when the window does not exist.
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
-// Any thread. `gate` may be null (the send can then only be released by the
-// handler or by the window's destruction).
+// Any thread. 0 when the window does not exist or the send was cancelled.
+// `gate` may be null (the send can then only be released by the handler or by
+// the window's destruction). A closed gate returns 0 on the window's own thread
+// too, without calling the handler. While blocked, the sender runs no messages
+// of its own windows.
 LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam,
                     SendGate *gate = nullptr);
-// Window's thread. True when a sender from another thread was released.
+// Window's thread, inside a handler. True when it released a sender on another
+// thread with `result` (the handler goes on; its own Result is then ignored).
+// False for a same-thread send, a posted message, or a sender already released.
 bool ReplyMessage(LRESULT result);
 // True while the calling thread is inside the handler of a message sent from
 // another thread (the Win32 InSendMessage).
@@ -68,12 +84,16 @@ public:
     SendGate &operator=(const SendGate &) = delete;
 
     // Releases every pending send of this gate (they return 0) and makes new
-    // sends return 0 at once until Open.
+    // sends return 0 at once until Open. A released send whose handler has not
+    // started never runs it; one whose handler is running lets it finish.
+    // PendingCount() is 0 when Close returns. Never blocks on a handler.
     void Close();
     void Open();
     bool IsOpen() const;
     // Number of sends currently blocked in this gate (for stop's postcondition).
     int PendingCount() const;
+
+    // Shared with the pending sends, which may outlive the gate object.
 
     struct Impl;
     std::shared_ptr<Impl> impl;

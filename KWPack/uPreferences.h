@@ -2,11 +2,15 @@
 // ("Normal"), in an ini file beside the executable ("Portable") or nowhere
 // ("None"), behind one small hierarchical key/value interface.
 //
-// UI thread only. The component owns its store and its save dialog.
+// UI thread only, every class of this file. The component owns its store and
+// its save dialog; a store owns nothing the caller sees (lists are filled in
+// place). No operation throws: failures come back as false and reads leave the
+// caller's variable alone.
 #pragma once
 
 #include "platform/base/Graphics.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -43,10 +47,17 @@ public:
     const QString &CurrentPath() const { return FPath; }
 
 protected:
+    // path + "\" + name, or name at the root.
+    QString ChildPath(const QString &name) const;
+    // The part of the path before its last "\", or the root.
+    QString ParentPath() const;
+
     QString FPath;
 };
 
-// Registry store on the current user's hive, rooted at the key given at creation.
+// Registry store on the current user's hive, rooted at the key given at
+// creation (which it creates). Strings are REG_SZ, Booleans and integers
+// REG_DWORD, doubles 8-byte REG_BINARY.
 class TRegPreferencesMan : public TPreferencesMan {
 public:
     explicit TRegPreferencesMan(const QString &rootKey);
@@ -64,13 +75,19 @@ public:
     bool WriteFloat(const QString &name, double value) override;
     bool ReadFloat(const QString &name, double &value) override;
 
+    // Reads a REG_SZ value of `key` as this store writes it; false when it is
+    // missing or not a string.
+    static bool QueryString(const QString &key, const QString &name, QString &value);
+
 private:
-    QString KeyPath() const;
+    QString KeyPath(const QString &path) const;
+    QString KeyPath() const { return KeyPath(FPath); }
     QString FRoot;
 };
 
 // Ini store: the whole file as lines in memory, read at creation and written
-// (atomically) at destruction.
+// (atomically) at destruction. A section runs from its header line to the
+// first empty line or header; names compare without regard to case.
 class TIniPreferencesMan : public TPreferencesMan {
 public:
     explicit TIniPreferencesMan(const QString &fileName);
@@ -83,6 +100,8 @@ public:
     bool GetKeyNames(QStringList &list) override;
     bool OpenKey(const QString &name, bool create) override;
     bool CloseKey() override;
+    // Fails for names the line format cannot carry ("=", line breaks, a
+    // leading "[").
     bool WriteString(const QString &name, const QString &value) override;
     bool ReadString(const QString &name, QString &value) override;
     bool DeleteValue(const QString &name) override;
@@ -93,16 +112,30 @@ public:
     bool WriteFloat(const QString &name, double value) override;
     bool ReadFloat(const QString &name, double &value) override;
 
-    // Writes the lines now; false when the file could not be replaced.
+    // Writes the lines now (temporary file, fsync, rename); false when the
+    // file could not be replaced, in which case the old file is untouched.
     bool Flush();
     const QStringList &Lines() const { return FLines; }
     // The bytes Flush writes (UTF-16LE with a byte-order mark, CR LF).
     QByteArray Encode() const;
+    // Lines of a file: UTF-16LE/BE or UTF-8 by byte-order mark, else the
+    // system code page (Latin-1 when the bytes are not valid in it).
     static QStringList Decode(const QByteArray &bytes);
 
+    // Value text as stored on a line: unchanged unless it holds a line break
+    // (or starts with the escape marker), then marker + escaped text.
+    static QString EscapeValue(const QString &value);
+    static QString UnescapeValue(const QString &stored);
+
 private:
+    void Load(const QByteArray &contents);
+    int FindHeader(const QString &path) const;
+    // Moves to `path`, appending its header when the file has none.
+    void EnterSection(const QString &path);
     int FindLine(const QString &name) const;
     int SectionEnd() const;
+    bool ReadRaw(const QString &name, QString &text);
+
     QString FFileName;
     QStringList FLines;
     int FSection = 0;  // index of the current section's header line
@@ -132,6 +165,11 @@ using TSavePrefsEvent = std::function<void(TVostrelPreferences *gp)>;
 using TLoadPrefsEvent = std::function<void(TVostrelPreferences *gp)>;
 using TChangeModeEvent = std::function<void(TSavePreferences aMode)>;
 
+// The component. Starts in mode spNone with a none store. When its owner is a
+// top-level widget it watches the owner's show (detect the mode, then load)
+// and close (ask for a mode if none, then save) through an event filter.
+// In spNone every read returns its default and every write, OpenKey,
+// CloseKey and GetKeyNames return false without touching the store.
 class TVostrelPreferences : public QObject {
     Q_OBJECT
 public:
@@ -150,11 +188,14 @@ public:
     QString ExeName;
 
     TSavePreferences Mode() const { return FMode; }
+    // When `mode` differs from Mode: Mode := mode and ApplyMode.
     void SetMode(TSavePreferences mode);
     TSavePreferences DetectMode() const;
+    // Replaces the store by one for Mode and deletes what the other modes kept.
     void ApplyMode();
     TPreferencesMan *Store() const { return FStore.get(); }
-    TSavePrefsForm *SaveDialog() const { return FSaveDialog; }
+    // Null while no widget application exists (unit tests of the stores).
+    TSavePrefsForm *SaveDialog() const;
     QString IniFileName() const;
     QString RegistryKey() const;
 
@@ -178,7 +219,8 @@ public:
     bool WriteRect(const QString &name, const TRect &value);
     bool WriteFont(const QString &name, const TFont &value);
 
-    // "Version", "Dernière Sauvegarde" and "ExeName" at the root.
+    // "Version", "Dernière Sauvegarde" and "ExeName" at the root (the store
+    // goes back to the root first).
     void WriteStamp(const QString &aVersion);
 
 protected:
@@ -187,10 +229,14 @@ protected:
 private:
     void OwnerShow(QEvent *event);
     void OwnerCloseQuery(QEvent *event);
+    // Saves through the store now (stamp, then OnSavePrefs) as one hive write.
+    void SaveNow();
+    bool ReadFontValues(TFont &font);
+    bool WriteFontValues(const TFont &value);
     void Unhook();
 
     TSavePreferences FMode = spNone;
     std::unique_ptr<TPreferencesMan> FStore;
-    TSavePrefsForm *FSaveDialog = nullptr;
+    QPointer<TSavePrefsForm> FSaveDialog;
     QPointer<QWidget> FOwnerForm;
 };

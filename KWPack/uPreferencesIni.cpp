@@ -1,0 +1,486 @@
+// The ini store of the preferences: the file as lines in memory, its text
+// encodings, value escaping and the atomic replacement of the file.
+#include "uPreferences.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRandomGenerator>
+#include <QStringDecoder>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QChar kBackslash = QLatin1Char('\\');
+
+// Marks an ini value that was escaped because a line cannot hold it. A
+// private-use character, so no hand-written or older file starts with it.
+const QChar kEscapeMarker = QChar(0xE000);
+
+bool IsHeader(const QString &line)
+{
+    return line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'));
+}
+
+bool HasLineBreak(const QString &text)
+{
+    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+}
+
+// Names the line format could not give back: "name=value" splits at the
+// first "=", and a leading "[" could turn the line into a header.
+bool IsValidIniName(const QString &name)
+{
+    return !name.contains(QLatin1Char('=')) && !HasLineBreak(name)
+           && !name.startsWith(QLatin1Char('['));
+}
+
+QString HeaderOf(const QString &path)
+{
+    return QLatin1Char('[') + path + QLatin1Char(']');
+}
+
+// Plain code units, so any line survives a write and a read unchanged, even a
+// lone surrogate; a trailing odd byte is dropped.
+QString DecodeUtf16(const char *data, qsizetype size, bool bigEndian)
+{
+    QString text(size / 2, Qt::Uninitialized);
+    QChar *out = text.data();
+    for (qsizetype i = 0; i + 1 < size; i += 2) {
+        const auto b0 = static_cast<uchar>(data[i]);
+        const auto b1 = static_cast<uchar>(data[i + 1]);
+        out[i / 2] = QChar(bigEndian ? char16_t((b0 << 8) | b1) : char16_t((b1 << 8) | b0));
+    }
+    return text;
+}
+
+QString DecodeWith(QStringConverter::Encoding encoding, QByteArrayView bytes, bool *error)
+{
+    QStringDecoder decoder(encoding, QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
+    QString text = decoder(bytes);
+    if (error)
+        *error = decoder.hasError();
+    return text;
+}
+
+QString DecodeText(const QByteArray &bytes)
+{
+    const auto *raw = reinterpret_cast<const uchar *>(bytes.constData());
+    const qsizetype n = bytes.size();
+    if (n >= 2 && raw[0] == 0xFF && raw[1] == 0xFE)
+        return DecodeUtf16(bytes.constData() + 2, n - 2, false);
+    if (n >= 2 && raw[0] == 0xFE && raw[1] == 0xFF)
+        return DecodeUtf16(bytes.constData() + 2, n - 2, true);
+    if (n >= 3 && raw[0] == 0xEF && raw[1] == 0xBB && raw[2] == 0xBF)
+        return DecodeWith(QStringConverter::Utf8, QByteArrayView(bytes).sliced(3), nullptr);
+    bool error = false;
+    QString text = DecodeWith(QStringConverter::System, bytes, &error);
+    if (error)
+        text = QString::fromLatin1(bytes);
+    return text;
+}
+
+bool WriteFully(int fd, const QByteArray &bytes)
+{
+    const char *p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Written beside the old file, synced and renamed over it, so a crash or a
+// full disk in the middle leaves the previous settings whole. Every byte is
+// checked: a short write is a failure, never a truncated file (QSaveFile
+// commits those).
+bool ReplaceFile(const QString &fileName, const QByteArray &bytes)
+{
+    const QByteArray target = QFile::encodeName(fileName);
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        temp = target + ".tmp" + QByteArray::number(QRandomGenerator::global()->generate(), 16);
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (fd < 0)
+        return false;
+    struct stat old {};
+    bool ok = (::stat(target.constData(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0)
+              && WriteFully(fd, bytes) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
+    if (!ok) {
+        ::unlink(temp.constData());
+        return false;
+    }
+    // The rename itself must survive a crash too.
+    const QByteArray folder = QFile::encodeName(QFileInfo(fileName).absolutePath());
+    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+// CR LF, CR and LF all end a line; a final line break adds no empty line.
+QStringList SplitLines(const QString &text)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c != QLatin1Char('\r') && c != QLatin1Char('\n'))
+            continue;
+        lines.append(text.mid(start, i - start));
+        if (c == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        lines.append(text.mid(start));
+    return lines;
+}
+
+// Doubles go out with a point whatever the user's settings, and come back
+// with a point or the user's separator; group separators are never taken, so
+// "1,500" cannot become fifteen hundred.
+QString FloatToText(double value)
+{
+    return QLocale::c().toString(value, 'g', 15);
+}
+
+bool TextToFloat(const QString &text, double &value)
+{
+    const QString t = text.trimmed();
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    double v = c.toDouble(t, &ok);
+    if (!ok) {
+        QLocale user;  // the default locale: the user's unless the program set one
+        user.setNumberOptions(QLocale::RejectGroupSeparator);
+        v = user.toDouble(t, &ok);
+    }
+    if (ok)
+        value = v;
+    return ok;
+}
+
+}  // namespace
+
+TIniPreferencesMan::TIniPreferencesMan(const QString &fileName)
+    : FFileName(fileName)
+{
+    QFile file(fileName);
+    const bool exists = QFileInfo(fileName).isFile();
+    if (exists && file.open(QIODevice::ReadOnly))
+        Load(file.readAll());
+    else
+        Load(QByteArray());
+    // A new file is written even if nothing is stored in it, so that the mode
+    // it stands for is found again at the next start.
+    FDirty = !exists;
+}
+
+TIniPreferencesMan::TIniPreferencesMan(const QString &fileName, const QByteArray &contents)
+    : FFileName(fileName)
+{
+    Load(contents);
+}
+
+TIniPreferencesMan::~TIniPreferencesMan()
+{
+    if (FDirty)
+        Flush();
+}
+
+void TIniPreferencesMan::Load(const QByteArray &contents)
+{
+    FLines = Decode(contents);
+    // A file without a root header still has a root: its top lines.
+    if (FindHeader(QString()) < 0)
+        FLines.prepend(HeaderOf(QString()));
+    FPath.clear();
+    FSection = FindHeader(QString());
+}
+
+QStringList TIniPreferencesMan::Decode(const QByteArray &bytes)
+{
+    return SplitLines(DecodeText(bytes));
+}
+
+QByteArray TIniPreferencesMan::Encode() const
+{
+    QByteArray out;
+    out.reserve(2 + 64 * FLines.size());
+    out.append("\xFF\xFE", 2);
+    auto put = [&out](char16_t u) {
+        out.append(char(u & 0xFF));
+        out.append(char(u >> 8));
+    };
+    for (const QString &line : FLines) {
+        for (QChar c : line)
+            put(c.unicode());
+        put(u'\r');
+        put(u'\n');
+    }
+    return out;
+}
+
+bool TIniPreferencesMan::Flush()
+{
+    if (FFileName.isEmpty() || !ReplaceFile(FFileName, Encode()))
+        return false;
+    FDirty = false;
+    return true;
+}
+
+QString TIniPreferencesMan::EscapeValue(const QString &value)
+{
+    if (!HasLineBreak(value) && !value.startsWith(kEscapeMarker))
+        return value;
+    QString out(kEscapeMarker);
+    out.reserve(value.size() + 8);
+    for (QChar c : value) {
+        if (c == kBackslash)
+            out += QLatin1String("\\\\");
+        else if (c == QLatin1Char('\r'))
+            out += QLatin1String("\\r");
+        else if (c == QLatin1Char('\n'))
+            out += QLatin1String("\\n");
+        else
+            out += c;
+    }
+    return out;
+}
+
+QString TIniPreferencesMan::UnescapeValue(const QString &stored)
+{
+    if (!stored.startsWith(kEscapeMarker))
+        return stored;
+    QString out;
+    out.reserve(stored.size());
+    const qsizetype n = stored.size();
+    for (qsizetype i = 1; i < n; ++i) {
+        const QChar c = stored.at(i);
+        if (c != kBackslash || i + 1 == n) {
+            out += c;
+            continue;
+        }
+        const QChar e = stored.at(++i);
+        if (e == QLatin1Char('r'))
+            out += QLatin1Char('\r');
+        else if (e == QLatin1Char('n'))
+            out += QLatin1Char('\n');
+        else if (e == kBackslash)
+            out += kBackslash;
+        else
+            out += QStringView(stored).sliced(i - 1, 2);  // not ours: keep it as it stands
+    }
+    return out;
+}
+
+int TIniPreferencesMan::FindHeader(const QString &path) const
+{
+    const QString header = HeaderOf(path);
+    for (int i = 0; i < FLines.size(); ++i) {
+        if (FLines.at(i).compare(header, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+void TIniPreferencesMan::EnterSection(const QString &path)
+{
+    int index = FindHeader(path);
+    if (index < 0) {
+        FLines.append(QString());
+        FLines.append(HeaderOf(path));
+        index = int(FLines.size()) - 1;
+        FDirty = true;
+    }
+    FSection = index;
+    FPath = path;
+}
+
+int TIniPreferencesMan::SectionEnd() const
+{
+    for (int i = FSection + 1; i < FLines.size(); ++i) {
+        const QString &line = FLines.at(i);
+        if (line.isEmpty() || IsHeader(line))
+            return i;
+    }
+    return int(FLines.size());
+}
+
+int TIniPreferencesMan::FindLine(const QString &name) const
+{
+    const int end = SectionEnd();
+    for (int i = FSection + 1; i < end; ++i) {
+        const QString &line = FLines.at(i);
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq >= 0 && QStringView(line).left(eq).compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+bool TIniPreferencesMan::GetValueNames(QStringList &list)
+{
+    list.clear();
+    const int end = SectionEnd();
+    for (int i = FSection + 1; i < end; ++i) {
+        const qsizetype eq = FLines.at(i).indexOf(QLatin1Char('='));
+        if (eq >= 0)
+            list.append(FLines.at(i).left(eq));
+    }
+    return true;
+}
+
+// Direct subsections only, as the registry lists them: a deeper header names
+// its first part (once), and the root lists the top-level sections.
+bool TIniPreferencesMan::GetKeyNames(QStringList &list)
+{
+    list.clear();
+    const QString prefix = FPath.isEmpty() ? QStringLiteral("[") : QLatin1Char('[') + FPath + kBackslash;
+    for (const QString &line : std::as_const(FLines)) {
+        if (!IsHeader(line) || line.size() <= prefix.size()
+            || !line.startsWith(prefix, Qt::CaseInsensitive))
+            continue;
+        const QString rest = line.mid(prefix.size(), line.size() - prefix.size() - 1);
+        const QString child = rest.section(kBackslash, 0, 0);
+        if (!child.isEmpty() && !list.contains(child, Qt::CaseInsensitive))
+            list.append(child);
+    }
+    return true;
+}
+
+// Always creates, whatever `create` says: a missing header is appended.
+bool TIniPreferencesMan::OpenKey(const QString &name, bool)
+{
+    if (HasLineBreak(name))
+        return false;
+    EnterSection(ChildPath(name));
+    return true;
+}
+
+bool TIniPreferencesMan::CloseKey()
+{
+    EnterSection(ParentPath());
+    return true;
+}
+
+bool TIniPreferencesMan::WriteString(const QString &name, const QString &value)
+{
+    if (!IsValidIniName(name))
+        return false;
+    const QString line = name + QLatin1Char('=') + EscapeValue(value);
+    const int index = FindLine(name);
+    if (index >= 0) {
+        if (FLines.at(index) == line)
+            return true;
+        FLines[index] = line;
+    } else {
+        FLines.insert(SectionEnd(), line);
+    }
+    FDirty = true;
+    return true;
+}
+
+bool TIniPreferencesMan::ReadRaw(const QString &name, QString &text)
+{
+    const int index = FindLine(name);
+    if (index < 0)
+        return false;
+    const QString &line = FLines.at(index);
+    text = line.mid(line.indexOf(QLatin1Char('=')) + 1);
+    return true;
+}
+
+bool TIniPreferencesMan::ReadString(const QString &name, QString &value)
+{
+    QString text;
+    if (!ReadRaw(name, text))
+        return false;
+    value = UnescapeValue(text);
+    return true;
+}
+
+bool TIniPreferencesMan::DeleteValue(const QString &name)
+{
+    const int index = FindLine(name);
+    if (index < 0)
+        return false;
+    FLines.removeAt(index);
+    FDirty = true;
+    return true;
+}
+
+bool TIniPreferencesMan::WriteBool(const QString &name, bool value)
+{
+    return WriteString(name, value ? QStringLiteral("True") : QStringLiteral("False"));
+}
+
+// Exactly "True" or "False"; a hand-written "true" is not a Boolean.
+bool TIniPreferencesMan::ReadBool(const QString &name, bool &value)
+{
+    QString text;
+    if (!ReadString(name, text))
+        return false;
+    if (text == QLatin1String("True"))
+        value = true;
+    else if (text == QLatin1String("False"))
+        value = false;
+    else
+        return false;
+    return true;
+}
+
+bool TIniPreferencesMan::WriteInteger(const QString &name, int32_t value)
+{
+    return WriteString(name, QString::number(value));
+}
+
+// A present value that is not a number reads as 0.
+bool TIniPreferencesMan::ReadInteger(const QString &name, int32_t &value)
+{
+    QString text;
+    if (!ReadString(name, text))
+        return false;
+    bool ok = false;
+    const int n = text.trimmed().toInt(&ok, 10);
+    value = ok ? n : 0;
+    return true;
+}
+
+bool TIniPreferencesMan::WriteFloat(const QString &name, double value)
+{
+    return WriteString(name, FloatToText(value));
+}
+
+bool TIniPreferencesMan::ReadFloat(const QString &name, double &value)
+{
+    QString text;
+    if (!ReadString(name, text))
+        return false;
+    if (!TextToFloat(text, value))
+        value = 0.0;
+    return true;
+}
+

@@ -65,7 +65,12 @@ constexpr NamedColor kColorNames[] = {
 
 QColor SystemColor(int index)
 {
-    const QPalette pal = QGuiApplication::instance() ? QGuiApplication::palette() : QPalette();
+    // Only a QGuiApplication has a palette; asking QGuiApplication::palette()
+    // under a plain QCoreApplication (tools, unit tests) crashes. Without one,
+    // a palette built from the usual button face stands in.
+    const QPalette pal = qobject_cast<QGuiApplication *>(QCoreApplication::instance())
+                             ? QGuiApplication::palette()
+                             : QPalette(QColor(0xF0, 0xF0, 0xF0));
     switch (index) {
     case 5: return pal.color(QPalette::Base);
     case 6: return pal.color(QPalette::Shadow);
@@ -79,6 +84,7 @@ QColor SystemColor(int index)
     case 16: return pal.color(QPalette::Mid);
     case 17: return pal.color(QPalette::PlaceholderText);
     case 18: return pal.color(QPalette::ButtonText);
+    case 19: return pal.color(QPalette::Inactive, QPalette::WindowText);
     case 20: return pal.color(QPalette::Light);
     case 21: return pal.color(QPalette::Shadow);
     case 22: return pal.color(QPalette::Midlight);
@@ -87,6 +93,16 @@ QColor SystemColor(int index)
     case 2: return pal.color(QPalette::Highlight);
     default: return pal.color(QPalette::Window);
     }
+}
+
+bool IsHexDigits(QStringView s)
+{
+    for (const QChar c : s) {
+        const char16_t u = c.unicode();
+        if (!((u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F')))
+            return false;
+    }
+    return !s.isEmpty();
 }
 
 }  // namespace
@@ -114,12 +130,21 @@ std::optional<TColor> StringToColor(const QString &text)
         return named;
     bool ok = false;
     qint64 v = 0;
+    qsizetype prefix = 0;
     if (t.startsWith(QLatin1Char('$')))
-        v = t.mid(1).toLongLong(&ok, 16);
+        prefix = 1;
     else if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-        v = t.mid(2).toLongLong(&ok, 16);
-    else
+        prefix = 2;
+    if (prefix) {
+        // toLongLong would also take a sign, blanks or a second "0x" here,
+        // turning "0x-10" into a system colour code.
+        const QStringView digits = QStringView(t).mid(prefix);
+        if (!IsHexDigits(digits))
+            return std::nullopt;
+        v = digits.toLongLong(&ok, 16);
+    } else {
         v = t.toLongLong(&ok, 10);
+    }
     if (!ok || v < INT32_MIN || v > UINT32_MAX)
         return std::nullopt;
     return static_cast<TColor>(static_cast<uint32_t>(v));

@@ -6,11 +6,13 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -223,6 +225,37 @@ TEST_F(LinkEditTest, HintHandlersAreAskedByKind)
     MoveTo(CharCenter(10));
     EXPECT_FALSE(edit.ShowHint());
     EXPECT_EQ(asked, (QStringList{QStringLiteral("url:http://Example.org/A"), QStringLiteral("own:Page2")}));
+}
+
+TEST_F(LinkEditTest, HintShowsOnlyWhileOverAHintedLink)
+{
+    Assign(kLinks);
+    edit.OnMailHint = [](const QString &link, QString &hint) { hint = QStringLiteral("Write to ") + link; };
+    auto askTip = [&](const QPoint &p) {
+        QHelpEvent e(QEvent::ToolTip, p, edit.viewport()->mapToGlobal(p));
+        QApplication::sendEvent(edit.viewport(), &e);
+    };
+    askTip(CharCenter(9));  // not hovered yet: hints are off
+    EXPECT_FALSE(QToolTip::isVisible());
+
+    MoveTo(CharCenter(9));
+    askTip(CharCenter(9));
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("Write to Me@Example.org"));
+
+    // A tip fades out after a short delay.
+    auto hiddenSoon = [] {
+        QElapsedTimer t;
+        t.start();
+        while (QToolTip::isVisible() && t.elapsed() < 2000)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return !QToolTip::isVisible();
+    };
+    MoveTo(CharCenter(20));
+    EXPECT_TRUE(hiddenSoon());
+    askTip(CharCenter(20));
+    EXPECT_TRUE(hiddenSoon());
+    EXPECT_FALSE(edit.ShowHint());
 }
 
 TEST_F(LinkEditTest, ReleaseOverALinkCallsTheClickOfItsKind)

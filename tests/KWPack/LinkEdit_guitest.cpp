@@ -89,17 +89,6 @@ protected:
 const QString kLinks = QStringLiteral("pre <url http://Example.org/A>web</url> <mail Me@Example.org>mail"
                                       "</mail> <link Page2>own</link><br>plain text");
 
-TEST_F(LinkEditTest, DefaultsMatchTheLabel)
-{
-    EXPECT_TRUE(edit.isReadOnly());
-    EXPECT_EQ(edit.UrlColor, clNavy);
-    EXPECT_EQ(edit.MailColor, clNavy);
-    EXPECT_EQ(edit.LinkColor, clNavy);
-    EXPECT_FALSE(edit.UseInternalCursor);
-    EXPECT_TRUE(edit.RichText().isEmpty());
-    EXPECT_TRUE(edit.toPlainText().isEmpty());
-}
-
 TEST_F(LinkEditTest, DocumentGetsRunsAndParagraphAlignment)
 {
     edit.UrlColor = clRed;

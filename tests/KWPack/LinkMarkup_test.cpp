@@ -145,14 +145,6 @@ TEST(LinkMarkup, ColourTableIsExactlyTheNamedOnes)
         EXPECT_FALSE(MarkupColor(QLatin1String(missing)).has_value()) << missing;
 }
 
-TEST(LinkMarkup, TextWithoutTagsUsesTheBaseAttributes)
-{
-    const auto l = LayoutMarkup(u"just text", Ctx());
-    ASSERT_EQ(l.Runs.size(), 1u);
-    EXPECT_EQ(l.Runs[0].Attrs, Base());
-    EXPECT_TRUE(l.Links.empty());
-}
-
 TEST(LinkMarkup, TextAfterTheLastTagKeepsTheAttributesInEffect)
 {
     const auto l = LayoutMarkup(u"a<b><color red>tail", Ctx());

@@ -1,0 +1,76 @@
+// Result codes of the media graph, with the Windows SDK's values
+// (vfwmsgs.h). VFW_S_* are successes, VFW_E_* failures.
+#pragma once
+
+#include "platform/base/WinTypes.h"
+
+inline constexpr HRESULT VFW_S_NO_MORE_ITEMS = 0x00040103;
+inline constexpr HRESULT VFW_S_DUPLICATE_NAME = 0x0004022D;
+inline constexpr HRESULT VFW_S_STATE_INTERMEDIATE = 0x00040237;
+inline constexpr HRESULT VFW_S_PARTIAL_RENDER = 0x00040242;
+inline constexpr HRESULT VFW_S_SOME_DATA_IGNORED = 0x00040245;
+inline constexpr HRESULT VFW_S_CONNECTIONS_DEFERRED = 0x00040246;
+inline constexpr HRESULT VFW_S_NO_STOP_TIME = 0x00040270;
+inline constexpr HRESULT VFW_S_CANT_CUE = 0x00040268;
+inline constexpr HRESULT VFW_S_AUDIO_NOT_RENDERED = 0x00040258;
+inline constexpr HRESULT VFW_S_VIDEO_NOT_RENDERED = 0x00040257;
+inline constexpr HRESULT VFW_E_INVALIDMEDIATYPE = static_cast<HRESULT>(0x80040200u);
+inline constexpr HRESULT VFW_E_INVALIDSUBTYPE = static_cast<HRESULT>(0x80040201u);
+inline constexpr HRESULT VFW_E_NEED_OWNER = static_cast<HRESULT>(0x80040202u);
+inline constexpr HRESULT VFW_E_ENUM_OUT_OF_SYNC = static_cast<HRESULT>(0x80040203u);
+inline constexpr HRESULT VFW_E_ALREADY_CONNECTED = static_cast<HRESULT>(0x80040204u);
+inline constexpr HRESULT VFW_E_FILTER_ACTIVE = static_cast<HRESULT>(0x80040205u);
+inline constexpr HRESULT VFW_E_NO_TYPES = static_cast<HRESULT>(0x80040206u);
+inline constexpr HRESULT VFW_E_NO_ACCEPTABLE_TYPES = static_cast<HRESULT>(0x80040207u);
+inline constexpr HRESULT VFW_E_INVALID_DIRECTION = static_cast<HRESULT>(0x80040208u);
+inline constexpr HRESULT VFW_E_NOT_CONNECTED = static_cast<HRESULT>(0x80040209u);
+inline constexpr HRESULT VFW_E_NO_ALLOCATOR = static_cast<HRESULT>(0x8004020Au);
+inline constexpr HRESULT VFW_E_RUNTIME_ERROR = static_cast<HRESULT>(0x8004020Bu);
+inline constexpr HRESULT VFW_E_BUFFER_NOTSET = static_cast<HRESULT>(0x8004020Cu);
+inline constexpr HRESULT VFW_E_BUFFER_OVERFLOW = static_cast<HRESULT>(0x8004020Du);
+inline constexpr HRESULT VFW_E_BADALIGN = static_cast<HRESULT>(0x8004020Eu);
+inline constexpr HRESULT VFW_E_ALREADY_COMMITTED = static_cast<HRESULT>(0x8004020Fu);
+inline constexpr HRESULT VFW_E_BUFFERS_OUTSTANDING = static_cast<HRESULT>(0x80040210u);
+inline constexpr HRESULT VFW_E_NOT_COMMITTED = static_cast<HRESULT>(0x80040211u);
+inline constexpr HRESULT VFW_E_SIZENOTSET = static_cast<HRESULT>(0x80040212u);
+inline constexpr HRESULT VFW_E_NO_CLOCK = static_cast<HRESULT>(0x80040213u);
+inline constexpr HRESULT VFW_E_NO_SINK = static_cast<HRESULT>(0x80040214u);
+inline constexpr HRESULT VFW_E_NO_INTERFACE = static_cast<HRESULT>(0x80040215u);
+inline constexpr HRESULT VFW_E_NOT_FOUND = static_cast<HRESULT>(0x80040216u);
+inline constexpr HRESULT VFW_E_CANNOT_CONNECT = static_cast<HRESULT>(0x80040217u);
+inline constexpr HRESULT VFW_E_CANNOT_RENDER = static_cast<HRESULT>(0x80040218u);
+inline constexpr HRESULT VFW_E_CHANGING_FORMAT = static_cast<HRESULT>(0x80040219u);
+inline constexpr HRESULT VFW_E_STATE_CHANGED = static_cast<HRESULT>(0x80040223u);
+inline constexpr HRESULT VFW_E_NOT_STOPPED = static_cast<HRESULT>(0x80040224u);
+inline constexpr HRESULT VFW_E_NOT_PAUSED = static_cast<HRESULT>(0x80040225u);
+inline constexpr HRESULT VFW_E_NOT_RUNNING = static_cast<HRESULT>(0x80040226u);
+inline constexpr HRESULT VFW_E_WRONG_STATE = static_cast<HRESULT>(0x80040227u);
+inline constexpr HRESULT VFW_E_START_TIME_AFTER_END = static_cast<HRESULT>(0x80040228u);
+inline constexpr HRESULT VFW_E_TYPE_NOT_ACCEPTED = static_cast<HRESULT>(0x8004022Au);
+inline constexpr HRESULT VFW_E_SAMPLE_REJECTED = static_cast<HRESULT>(0x8004022Bu);
+inline constexpr HRESULT VFW_E_SAMPLE_REJECTED_EOS = static_cast<HRESULT>(0x8004022Cu);
+inline constexpr HRESULT VFW_E_DUPLICATE_NAME = static_cast<HRESULT>(0x8004022Du);
+inline constexpr HRESULT VFW_E_TIMEOUT = static_cast<HRESULT>(0x8004022Eu);
+inline constexpr HRESULT VFW_E_INVALID_FILE_FORMAT = static_cast<HRESULT>(0x8004022Fu);
+inline constexpr HRESULT VFW_E_ENUM_OUT_OF_RANGE = static_cast<HRESULT>(0x80040230u);
+inline constexpr HRESULT VFW_E_CIRCULAR_GRAPH = static_cast<HRESULT>(0x80040231u);
+inline constexpr HRESULT VFW_E_TIME_ALREADY_PASSED = static_cast<HRESULT>(0x80040233u);
+inline constexpr HRESULT VFW_E_ALREADY_CANCELLED = static_cast<HRESULT>(0x80040234u);
+inline constexpr HRESULT VFW_E_ADVISE_ALREADY_SET = static_cast<HRESULT>(0x80040236u);
+inline constexpr HRESULT VFW_E_NO_ADVISE_SET = static_cast<HRESULT>(0x80040239u);
+inline constexpr HRESULT VFW_E_UNKNOWN_FILE_TYPE = static_cast<HRESULT>(0x80040240u);
+inline constexpr HRESULT VFW_E_CANNOT_LOAD_SOURCE_FILTER = static_cast<HRESULT>(0x80040241u);
+inline constexpr HRESULT VFW_E_FILE_TOO_SHORT = static_cast<HRESULT>(0x80040243u);
+inline constexpr HRESULT VFW_E_INVALID_CLSID = static_cast<HRESULT>(0x80040247u);
+inline constexpr HRESULT VFW_E_INVALID_MEDIA_TYPE = static_cast<HRESULT>(0x80040248u);
+inline constexpr HRESULT VFW_E_SAMPLE_TIME_NOT_SET = static_cast<HRESULT>(0x80040249u);
+inline constexpr HRESULT VFW_E_MEDIA_TIME_NOT_SET = static_cast<HRESULT>(0x80040251u);
+inline constexpr HRESULT VFW_E_NO_TIME_FORMAT_SET = static_cast<HRESULT>(0x80040252u);
+inline constexpr HRESULT VFW_E_NO_DECOMPRESSOR = static_cast<HRESULT>(0x80040255u);
+inline constexpr HRESULT VFW_E_NO_AUDIO_HARDWARE = static_cast<HRESULT>(0x80040256u);
+inline constexpr HRESULT VFW_E_NOT_IN_GRAPH = static_cast<HRESULT>(0x8004025Fu);
+inline constexpr HRESULT VFW_E_NO_TIME_FORMAT = static_cast<HRESULT>(0x80040261u);
+inline constexpr HRESULT VFW_E_READ_ONLY = static_cast<HRESULT>(0x80040262u);
+inline constexpr HRESULT VFW_E_UNSUPPORTED_STREAM = static_cast<HRESULT>(0x80040265u);
+inline constexpr HRESULT VFW_E_TIME_EXPIRED = static_cast<HRESULT>(0x8004027Fu);
+inline constexpr HRESULT VFW_E_NO_TRANSPORT = static_cast<HRESULT>(0x80040266u);

@@ -80,8 +80,13 @@ QString ExportKey(const QString &path);
 // or "REGEDIT4"; UTF-16 or UTF-8) into the hive. Only HKEY_CURRENT_USER keys
 // are taken. False with a message when the file cannot be read or parsed.
 bool ImportFile(const QString &fileName, QString *error = nullptr);
+// The same; `notes` receives what was skipped (keys of other roots).
+bool ImportFile(const QString &fileName, QString *error, QStringList *notes);
 // `reg delete KEY /F`: KEY is "HKCU\..." or "HKEY_CURRENT_USER\...".
 bool DeleteKeyCommand(const QString &fullKey);
+// "HKCU\a\b" or "HKEY_CURRENT_USER\a\b" (any case) -> "a\b"; "" for the
+// root itself; nullopt for other roots.
+std::optional<QString> RelativeKeyPath(const QString &fullKey);
 
 // Groups the changes made on this thread while it lives into one lock and one
 // write of the file (a save of hundreds of values costs one fsync). Nests.
@@ -93,7 +98,16 @@ public:
     Batch &operator=(const Batch &) = delete;
 };
 
-// The message of the last malformed hive read (empty when none).
+// What is wrong with the hive file as last read ("line 12: ..."); empty when
+// it read cleanly. A malformed file is also reported once with qWarning.
 QString LastHiveError();
+
+namespace detail {
+// Tests only: called at each step of a hive write; returning false abandons
+// the write at that point the way a crash would (the temporary file stays).
+enum class WriteStep { TempWritten, TempSynced };
+using WriteHook = bool (*)(WriteStep);
+void SetWriteHook(WriteHook hook);
+}  // namespace detail
 
 }  // namespace reg

@@ -103,12 +103,19 @@ FileImage readFile(const QString &path)
     return image;
 }
 
+// The store's strings share no data with the callers' own: the last release of
+// shared data may happen inside Qt, where ThreadSanitizer cannot see it.
+QString ownCopy(const QString &s)
+{
+    return QString(s.constData(), s.size());
+}
+
 // The hive held by `image`, parsed once per content. Mutex held.
 const RegHive &hiveOf(HiveStore &s, const QString &path, const FileImage &image)
 {
     if (s.cachedPath == path && s.cachedImage == image)
         return s.cachedHive;
-    s.cachedPath = path;
+    s.cachedPath = ownCopy(path);
     s.cachedImage = image;
     s.cachedHive = HiveFromText(DecodeRegBytes(image.bytes));
     if (!image.error.isEmpty())
@@ -262,7 +269,7 @@ bool commit(const QString &path, const std::vector<Mutation> &ops, bool all)
     FileImage written{true, {}, EncodeRegText(after)};
     if (!replaceFile(path, written.bytes, s.hook))
         return false;
-    s.cachedPath = path;
+    s.cachedPath = ownCopy(path);
     s.cachedImage = std::move(written);
     s.cachedHive = std::move(hive);
     return ok;

@@ -26,19 +26,6 @@ bool HaveWidgetApplication()
 
 }  // namespace
 
-// ---------------------------------------------------------------- TPreferencesMan
-
-QString TPreferencesMan::ChildPath(const QString &name) const
-{
-    return FPath.isEmpty() ? name : FPath + kBackslash + name;
-}
-
-QString TPreferencesMan::ParentPath() const
-{
-    const qsizetype cut = FPath.lastIndexOf(kBackslash);
-    return cut < 0 ? QString() : FPath.left(cut);
-}
-
 // ---------------------------------------------------------------- TRegPreferencesMan
 
 TRegPreferencesMan::TRegPreferencesMan(const QString &rootKey)

@@ -48,9 +48,16 @@ public:
 
 protected:
     // path + "\" + name, or name at the root.
-    QString ChildPath(const QString &name) const;
+    QString ChildPath(const QString &name) const
+    {
+        return FPath.isEmpty() ? name : FPath + QLatin1Char('\\') + name;
+    }
     // The part of the path before its last "\", or the root.
-    QString ParentPath() const;
+    QString ParentPath() const
+    {
+        const qsizetype cut = FPath.lastIndexOf(QLatin1Char('\\'));
+        return cut < 0 ? QString() : FPath.left(cut);
+    }
 
     QString FPath;
 };

@@ -162,7 +162,12 @@ QStringList SplitLines(const QString &text)
 // "1,500" cannot become fifteen hundred.
 QString FloatToText(double value)
 {
-    return QLocale::c().toString(value, 'g', 15);
+    const QString text = QLocale::c().toString(value, 'g', 15);
+    // Near the largest double, fifteen digits round past it and would read
+    // back as no number at all: those take the digits that round-trip.
+    bool ok = false;
+    QLocale::c().toDouble(text, &ok);
+    return ok ? text : QLocale::c().toString(value, 'g', 17);
 }
 
 bool TextToFloat(const QString &text, double &value)

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <cfloat>
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
@@ -200,9 +201,12 @@ TEST(IniPreferences, DoublesGoOutWithAPointAndComeBackWithEitherSeparator)
     ASSERT_TRUE(ini.WriteFloat("w", 1234567.125));
     ASSERT_TRUE(ini.WriteFloat("third", 1.0 / 3));
     ASSERT_TRUE(ini.WriteFloat("big", 1e300));
+    ASSERT_TRUE(ini.WriteFloat("max", -DBL_MAX));  // fifteen digits would overflow
     QLocale::setDefault(previous);
-    EXPECT_EQ(ini.Lines().mid(5),
-              (QStringList{"w=1234567.125", "third=0.333333333333333", "big=1e+300"}));
+    EXPECT_EQ(ini.Lines().mid(5), (QStringList{"w=1234567.125", "third=0.333333333333333", "big=1e+300",
+                                               "max=-1.7976931348623157e+308"}));
+    EXPECT_TRUE(ini.ReadFloat("max", v));
+    EXPECT_EQ(v, -DBL_MAX);
 }
 
 TEST(IniPreferences, ValuesWithLineBreaksSurviveTheFile)

@@ -77,15 +77,6 @@ TEST(IniPreferences, DecodesEveryByteOrderMarkAndLineEnding)
     EXPECT_EQ(TIniPreferencesMan::Decode("\r\n"), QStringList{""});
 }
 
-TEST(IniPreferences, FileWithoutRootHeaderGetsOneInFront)
-{
-    TIniPreferencesMan ini(QString(), Utf8File("a=1\n[S]\nb=2\n"));
-    EXPECT_EQ(ini.Lines(), (QStringList{"[]", "a=1", "[S]", "b=2"}));
-    int32_t v = 0;
-    EXPECT_TRUE(ini.ReadInteger("A", v));
-    EXPECT_EQ(v, 1);
-}
-
 // ---------------------------------------------------------------- ini sections
 
 TEST(IniPreferences, SectionsCarryTheirFullPathAndAreAppended)
@@ -237,7 +228,7 @@ TEST(IniPreferences, ValuesWithLineBreaksSurviveTheFile)
 
 // ---------------------------------------------------------------- ini file
 
-TEST(IniPreferences, FileIsWrittenAtDestructionAndReadAtCreation)
+TEST(IniPreferences, FileIsWrittenAtDestructionOnly)
 {
     QTemporaryDir dir;
     const QString file = dir.filePath("Vidstill.ini");
@@ -247,11 +238,6 @@ TEST(IniPreferences, FileIsWrittenAtDestructionAndReadAtCreation)
         EXPECT_FALSE(QFile::exists(file));
     }
     EXPECT_EQ(ReadAll(file), Utf16LE("[]\r\nVersion=v\r\n"));
-    {
-        TIniPreferencesMan ini(file);  // nothing changed: the file stays as it is
-        EXPECT_EQ(ini.Lines(), (QStringList{"[]", "Version=v"}));
-    }
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Vidstill.ini"});
     {
         TIniPreferencesMan created(dir.filePath("new.ini"));  // an empty store still makes its file
     }
@@ -360,21 +346,13 @@ TEST_F(RegPreferences, OpensKeysBelowTheRoot)
     EXPECT_FALSE(store.OpenKey("ShowForm", false));
     EXPECT_EQ(store.CurrentPath(), "");
     ASSERT_TRUE(store.OpenKey("ShowForm", true));
-    ASSERT_TRUE(store.OpenKey("VideoDecoders", true));
     ASSERT_TRUE(store.OpenKey("dc0", true));
     ASSERT_TRUE(store.WriteString("name", "LAV"));
-    EXPECT_EQ(reg::QueryValue(kKey + "\\ShowForm\\VideoDecoders\\dc0", "name")->ToString(), "LAV");
-    ASSERT_TRUE(store.CloseKey());
-    ASSERT_TRUE(store.OpenKey("dc1", true));
+    EXPECT_EQ(reg::QueryValue(kKey + "\\ShowForm\\dc0", "name"), reg::RegValue::String("LAV"));
     ASSERT_TRUE(store.CloseKey());
     QStringList keys;
     ASSERT_TRUE(store.GetKeyNames(keys));
-    keys.sort();
-    EXPECT_EQ(keys, (QStringList{"dc0", "dc1"}));
-    ASSERT_TRUE(store.CloseKey());
-    ASSERT_TRUE(store.CloseKey());
-    EXPECT_EQ(store.CurrentPath(), "");
-    ASSERT_TRUE(store.OpenKey("showform", false));  // without regard to case
+    EXPECT_EQ(keys, QStringList{"dc0"});
 }
 
 // ---------------------------------------------------------------- the component
@@ -537,14 +515,4 @@ TEST_F(VostrelPreferences, CompositeReadsFailAsAWhole)
     gp.ReadFont("Font", target, target);  // the default is the target itself
     EXPECT_EQ(target, def2);
     EXPECT_EQ(gp.Store()->CurrentPath(), "ShowForm");  // every subsection closed again
-}
-
-TEST_F(VostrelPreferences, NoneRemovesWhatEitherStoreKept)
-{
-    gp.SetMode(spPortable);
-    gp.WriteStamp("v");
-    gp.SetMode(spNone);
-    EXPECT_FALSE(QFile::exists(Ini()));
-    EXPECT_EQ(changes, (QList<TSavePreferences>{spPortable, spNone}));
-    EXPECT_EQ(gp.DetectMode(), spNone);
 }

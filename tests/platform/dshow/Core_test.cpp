@@ -1,6 +1,7 @@
 // Reference counting, samples, allocators and pin connection.
 #include "platform/dshow/Allocator.h"
 #include "platform/dshow/Pins.h"
+#include "platform/dshow/RefClock.h"
 #include "platform/dshow/Uuids.h"
 
 #include <gtest/gtest.h>
@@ -343,6 +344,53 @@ TEST(Pins, PinCategoryThroughPropertySet)
     DWORD size = 0;
     EXPECT_EQ(props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof category, &size), S_OK);
     EXPECT_EQ(category, PIN_CATEGORY_CAPTURE);
+}
+
+// ---- Clocks -----------------------------------------------------------------
+
+TEST(Clocks, ManualClockFiresAdvisesWhenMovedPastThem)
+{
+    auto clock = MakeCom<CManualClock>(100);
+    CAMEvent event;
+    DWORD_PTR cookie = 0;
+    ASSERT_EQ(clock->AdviseTime(100, 50, &event, &cookie), S_OK);
+    EXPECT_FALSE(event.Check());
+    clock->Advance(49);
+    EXPECT_FALSE(event.Check());
+    clock->SetTime(150);
+    EXPECT_TRUE(event.Check());
+    EXPECT_EQ(clock->Unadvise(cookie), S_FALSE);  // already fired
+
+    ASSERT_EQ(clock->AdviseTime(0, 100, &event, &cookie), S_OK);  // in the past
+    EXPECT_TRUE(event.Check());
+    ASSERT_EQ(clock->AdviseTime(0, 1000, &event, &cookie), S_OK);
+    EXPECT_EQ(clock->Unadvise(cookie), S_OK);
+    clock->SetTime(2000);
+    EXPECT_FALSE(event.Check());
+    clock->SetTime(10);  // time never goes back
+    REFERENCE_TIME now = 0;
+    clock->GetTime(&now);
+    EXPECT_EQ(now, 2000);
+}
+
+TEST(Clocks, SystemClockIsMonotonicAndFiresAdvises)
+{
+    ComPtr<IReferenceClock> clock;
+    ASSERT_EQ(CreateSystemClock(IID_IReferenceClock, clock.ReleaseAndGetVoidAddress()), S_OK);
+    REFERENCE_TIME a = 0, b = 0;
+    clock->GetTime(&a);
+    CAMEvent once, periodic;
+    DWORD_PTR c1 = 0, c2 = 0;
+    ASSERT_EQ(clock->AdviseTime(a, 20 * 10000, &once, &c1), S_OK);  // 20 ms
+    ASSERT_EQ(clock->AdvisePeriodic(a, 5 * 10000, &periodic, &c2), S_OK);
+    EXPECT_FALSE(once.Wait(5));
+    EXPECT_TRUE(once.Wait(5000));
+    clock->GetTime(&b);
+    EXPECT_GE(b - a, 20 * 10000);
+    EXPECT_TRUE(periodic.Wait(5000));
+    EXPECT_TRUE(periodic.Wait(5000));  // again, a period later
+    EXPECT_EQ(clock->Unadvise(c2), S_OK);
+    EXPECT_EQ(clock->AdvisePeriodic(a, 0, &periodic, &c2), E_INVALIDARG);
 }
 
 } // namespace

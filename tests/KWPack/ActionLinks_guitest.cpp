@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <thread>
 
@@ -210,7 +211,7 @@ TEST(ActionComponent, MessagesReachTheComponentsWindow)
     ASSERT_TRUE(IsWindow(m->MessageWindow()));
     EXPECT_EQ(SendMessage(m->MessageWindow(), 0x2420, 21, 0), 42);
 
-    LRESULT fromThread = 0;
+    std::atomic<LRESULT> fromThread{0};
     std::thread worker([&] { fromThread = SendMessage(m->MessageWindow(), 0x2421, 5, 0); });
     QElapsedTimer t;
     t.start();

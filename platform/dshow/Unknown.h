@@ -197,8 +197,13 @@ public:
         if (m_owner)
             return m_owner->Release();
         const ULONG left = m_cRef.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (left == 0)
+        if (left == 0) {
+            // A destructor may hand itself out and take it back (a graph
+            // stopping its filters): one spare reference keeps that from
+            // deleting twice.
+            m_cRef.store(1, std::memory_order_relaxed);
             delete this;
+        }
         return left;
     }
     IUnknown *GetOwner() const { return m_owner; }

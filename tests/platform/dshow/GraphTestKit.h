@@ -175,7 +175,9 @@ public:
 
     HRESULT CheckMediaType(const CMediaType *pmt) override
     {
-        return pmt->Type() == accepts ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+        if (pmt->Type() != accepts || (acceptsSubtype != GUID_NULL && pmt->Subtype() != acceptsSubtype))
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        return S_OK;
     }
     HRESULT DoRenderSample(IMediaSample *s) override { return Record(s, false); }
     void OnReceiveFirstSample(IMediaSample *s) override { Record(s, true); }
@@ -217,6 +219,7 @@ public:
     }
 
     GUID accepts = MEDIATYPE_Video;
+    GUID acceptsSubtype = GUID_NULL;  // any
     // Called on the streaming thread inside DoRenderSample (for tests that
     // make a renderer block or send).
     std::function<void(int frame)> onPresent;

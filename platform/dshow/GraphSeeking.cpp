@@ -1,0 +1,316 @@
+// The graph's IMediaSeeking: forwarded to the filters that can seek.
+//
+// A filter that can seek is one with a connected output pin answering
+// IMediaSeeking (a splitter's or a source's pin); the first such pin of each
+// filter is told, and a filter seeks all its streams together. A filter
+// without such pins may answer IMediaSeeking itself.
+//
+// A seek of a running graph pauses it, seeks (each source flushes
+// downstream and sends NewSegment), and runs it again from stream time 0;
+// the graph's SendGate is closed meanwhile, so a streaming thread waiting in
+// a send to the UI thread returns. The current position is the segment start
+// plus the stream time (scaled by the rate), or, with no clock, the position
+// the source last sent.
+#include "platform/dshow/FilterGraph.h"
+
+#include "platform/dshow/Uuids.h"
+
+#include <algorithm>
+
+std::vector<ComPtr<IMediaSeeking>> CFilterGraph::SeekableFilters() const
+{
+    std::vector<ComPtr<IMediaSeeking>> found;
+    for (const Entry &e : m_filters) {
+        ComPtr<IEnumPins> pins;
+        if (FAILED(e.filter->EnumPins(pins.ReleaseAndGetAddressOf())))
+            continue;
+        ComPtr<IPin> pin, peer;
+        bool hasOutput = false;
+        ComPtr<IMediaSeeking> seeking;
+        while (!seeking && pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+            PIN_DIRECTION dir;
+            if (FAILED(pin->QueryDirection(&dir)) || dir != PINDIR_OUTPUT
+                || pin->ConnectedTo(peer.ReleaseAndGetAddressOf()) != S_OK)
+                continue;
+            hasOutput = true;
+            seeking = ComQuery<IMediaSeeking>(pin.Get());
+        }
+        if (!seeking && hasOutput)
+            seeking = ComQuery<IMediaSeeking>(e.filter.Get());
+        if (seeking)
+            found.push_back(seeking);
+    }
+    return found;
+}
+
+// ---- Capabilities and formats -------------------------------------------------
+
+HRESULT CFilterGraph::GetCapabilities(DWORD *pCapabilities)
+{
+    if (!pCapabilities)
+        return E_POINTER;
+    CAutoLock lock(m_csGraph);
+    const auto seekables = SeekableFilters();
+    *pCapabilities = 0;
+    if (seekables.empty())
+        return E_NOTIMPL;
+    DWORD all = ~DWORD{0};
+    for (const auto &s : seekables) {
+        DWORD caps = 0;
+        s->GetCapabilities(&caps);
+        all &= caps;
+    }
+    *pCapabilities = all;
+    return S_OK;
+}
+
+HRESULT CFilterGraph::CheckCapabilities(DWORD *pCapabilities)
+{
+    if (!pCapabilities)
+        return E_POINTER;
+    DWORD have = 0;
+    const HRESULT hr = GetCapabilities(&have);
+    if (FAILED(hr))
+        return hr;
+    const DWORD asked = *pCapabilities;
+    *pCapabilities &= have;
+    if (*pCapabilities == asked)
+        return S_OK;
+    return *pCapabilities ? S_FALSE : E_FAIL;
+}
+
+HRESULT CFilterGraph::IsFormatSupported(const GUID *pFormat)
+{
+    if (!pFormat)
+        return E_POINTER;
+    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
+}
+
+HRESULT CFilterGraph::QueryPreferredFormat(GUID *pFormat)
+{
+    if (!pFormat)
+        return E_POINTER;
+    *pFormat = TIME_FORMAT_MEDIA_TIME;
+    return S_OK;
+}
+
+HRESULT CFilterGraph::GetTimeFormat(GUID *pFormat) { return QueryPreferredFormat(pFormat); }
+
+HRESULT CFilterGraph::IsUsingTimeFormat(const GUID *pFormat) { return IsFormatSupported(pFormat); }
+
+// Media time in any state (the navigation asks for it while paused).
+HRESULT CFilterGraph::SetTimeFormat(const GUID *pFormat)
+{
+    if (!pFormat)
+        return E_POINTER;
+    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
+}
+
+HRESULT CFilterGraph::ConvertTimeFormat(LONGLONG *pTarget, const GUID *pTargetFormat, LONGLONG Source,
+                                        const GUID *pSourceFormat)
+{
+    if (!pTarget)
+        return E_POINTER;
+    const auto isMediaTime = [](const GUID *f) { return !f || *f == TIME_FORMAT_MEDIA_TIME; };
+    if (!isMediaTime(pTargetFormat) || !isMediaTime(pSourceFormat))
+        return E_INVALIDARG;
+    *pTarget = Source;
+    return S_OK;
+}
+
+// ---- Positions --------------------------------------------------------------------
+
+HRESULT CFilterGraph::GetDuration(LONGLONG *pDuration)
+{
+    if (!pDuration)
+        return E_POINTER;
+    CAutoLock lock(m_csGraph);
+    const auto seekables = SeekableFilters();
+    if (seekables.empty())
+        return E_NOTIMPL;
+    LONGLONG longest = 0;
+    for (const auto &s : seekables) {
+        LONGLONG d = 0;
+        if (SUCCEEDED(s->GetDuration(&d)))
+            longest = std::max(longest, d);
+    }
+    *pDuration = longest;
+    return S_OK;
+}
+
+HRESULT CFilterGraph::GetStopPosition(LONGLONG *pStop)
+{
+    if (!pStop)
+        return E_POINTER;
+    CAutoLock lock(m_csGraph);
+    const auto seekables = SeekableFilters();
+    if (seekables.empty())
+        return E_NOTIMPL;
+    return seekables.front()->GetStopPosition(pStop);
+}
+
+HRESULT CFilterGraph::GetCurrentPosition(LONGLONG *pCurrent)
+{
+    if (!pCurrent)
+        return E_POINTER;
+    CAutoLock lock(m_csGraph);
+    const auto seekables = SeekableFilters();
+    if (seekables.empty())
+        return E_NOTIMPL;
+    if (m_state == GraphState::Stopped || !m_clock)
+        return seekables.front()->GetCurrentPosition(pCurrent);
+    const REFERENCE_TIME streamed = std::max<REFERENCE_TIME>(StreamTime(), 0);
+    LONGLONG position = m_segmentStart + static_cast<LONGLONG>(static_cast<double>(streamed) * m_rate);
+    LONGLONG stop = MAX_TIME;
+    if (SUCCEEDED(seekables.front()->GetStopPosition(&stop)))
+        position = std::min(position, stop);
+    *pCurrent = position;
+    return S_OK;
+}
+
+HRESULT CFilterGraph::GetPositions(LONGLONG *pCurrent, LONGLONG *pStop)
+{
+    HRESULT hr = S_OK;
+    if (pCurrent)
+        hr = GetCurrentPosition(pCurrent);
+    if (pStop && SUCCEEDED(hr))
+        hr = GetStopPosition(pStop);
+    return hr;
+}
+
+HRESULT CFilterGraph::GetAvailable(LONGLONG *pEarliest, LONGLONG *pLatest)
+{
+    if (pEarliest)
+        *pEarliest = 0;
+    return pLatest ? GetDuration(pLatest) : S_OK;
+}
+
+HRESULT CFilterGraph::GetPreroll(LONGLONG *pllPreroll)
+{
+    if (!pllPreroll)
+        return E_POINTER;
+    *pllPreroll = 0;
+    return S_OK;
+}
+
+// Every seekable filter, each with its own copy of the positions; the first
+// one's answer is the graph's.
+HRESULT CFilterGraph::SeekAll(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop, DWORD dwStopFlags)
+{
+    HRESULT first = S_OK;
+    bool answered = false;
+    for (const auto &s : SeekableFilters()) {
+        LONGLONG current = pCurrent ? *pCurrent : 0;
+        LONGLONG stop = pStop ? *pStop : 0;
+        const HRESULT hr = s->SetPositions(pCurrent ? &current : nullptr, dwCurrentFlags | AM_SEEKING_ReturnTime,
+                                           pStop ? &stop : nullptr, dwStopFlags | AM_SEEKING_ReturnTime);
+        if (!answered) {
+            first = hr;
+            answered = true;
+            if (pCurrent)
+                *pCurrent = current;
+            if (pStop)
+                *pStop = stop;
+        }
+    }
+    return first;
+}
+
+HRESULT CFilterGraph::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop,
+                                   DWORD dwStopFlags)
+{
+    const DWORD currentBits = dwCurrentFlags & AM_SEEKING_PositioningBitsMask;
+    const DWORD stopBits = dwStopFlags & AM_SEEKING_PositioningBitsMask;
+    if ((currentBits && !pCurrent) || (stopBits && !pStop))
+        return E_POINTER;
+    CAutoLock lock(m_csGraph);
+    if (SeekableFilters().empty())
+        return E_NOTIMPL;
+    LONGLONG current = pCurrent ? *pCurrent : 0;
+    DWORD currentFlags = dwCurrentFlags;
+    if (currentBits == AM_SEEKING_RelativePositioning) {
+        LONGLONG here = 0;
+        GetCurrentPosition(&here);
+        current += here;
+        currentFlags = (dwCurrentFlags & ~AM_SEEKING_PositioningBitsMask) | AM_SEEKING_AbsolutePositioning;
+    }
+    LONGLONG stop = pStop ? *pStop : 0;
+
+    const bool wasRunning = m_state == GraphState::Running;
+    if (currentBits && wasRunning) {
+        m_pausedStreamTime = StreamTime();
+        PauseFilters();
+        m_state = GraphState::Paused;
+    }
+    m_sendGate.Close();  // the flush must not wait for the UI thread
+    const HRESULT hr = SeekAll(currentBits ? &current : nullptr, currentFlags, stopBits ? &stop : nullptr,
+                               dwStopFlags);
+    m_sendGate.Open();
+    if (currentBits) {
+        m_segmentStart = current;
+        m_pausedStreamTime = 0;
+        ResetCompletion();
+        if (wasRunning)
+            RunFilters(ClockTime());
+    }
+    if (pCurrent && (dwCurrentFlags & AM_SEEKING_ReturnTime))
+        *pCurrent = current;
+    if (pStop && (dwStopFlags & AM_SEEKING_ReturnTime))
+        *pStop = stop;
+    return hr;
+}
+
+void CFilterGraph::RepositionAtCurrent(REFERENCE_TIME position)
+{
+    LONGLONG at = position;
+    SeekAll(&at, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
+    m_segmentStart = at;
+}
+
+// ---- Rate -----------------------------------------------------------------------------
+
+HRESULT CFilterGraph::SetRate(double dRate)
+{
+    if (dRate <= 0.0)
+        return E_INVALIDARG;
+    CAutoLock lock(m_csGraph);
+    if (dRate == m_rate)
+        return S_OK;  // playing calls it every time: no needless restart
+    const auto seekables = SeekableFilters();
+    LONGLONG here = 0;
+    const bool knowsPosition = !seekables.empty() && SUCCEEDED(GetCurrentPosition(&here));
+    const bool wasRunning = m_state == GraphState::Running;
+    if (wasRunning) {
+        PauseFilters();
+        m_state = GraphState::Paused;
+    }
+    m_sendGate.Close();
+    HRESULT hr = S_OK;
+    for (const auto &s : seekables) {
+        const HRESULT one = s->SetRate(dRate);
+        if (FAILED(one) && SUCCEEDED(hr))
+            hr = one;
+    }
+    // Every stream starts its new segment at the same place.
+    if (knowsPosition && m_state != GraphState::Stopped)
+        SeekAll(&here, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
+    m_sendGate.Open();
+    if (FAILED(hr))
+        return hr;
+    m_rate = dRate;
+    if (knowsPosition)
+        m_segmentStart = here;
+    m_pausedStreamTime = 0;
+    if (wasRunning)
+        RunFilters(ClockTime());
+    return S_OK;
+}
+
+HRESULT CFilterGraph::GetRate(double *pdRate)
+{
+    if (!pdRate)
+        return E_POINTER;
+    CAutoLock lock(m_csGraph);
+    *pdRate = m_rate;
+    return S_OK;
+}

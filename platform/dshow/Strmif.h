@@ -84,6 +84,7 @@ inline constexpr ULONG AM_FILTER_MISC_FLAGS_IS_RENDERER = 0x1;
 inline constexpr ULONG AM_FILTER_MISC_FLAGS_IS_SOURCE = 0x2;
 
 inline constexpr REFERENCE_TIME MAX_TIME = 0x7FFFFFFFFFFFFFFFLL;
+inline constexpr REFERENCE_TIME UNITS = 10000000;  // 100 ns units in a second
 
 // The SDK's heap copies of a media type (for AM_MEDIA_TYPE ** out-parameters).
 inline AM_MEDIA_TYPE *CreateMediaType(const AM_MEDIA_TYPE *pSrc)
@@ -271,7 +272,7 @@ struct IAsyncReader : IUnknown {
     static constexpr const IID &iid = IID_IAsyncReader;
     virtual HRESULT RequestAllocator(IMemAllocator *pPreferred, ALLOCATOR_PROPERTIES *pProps,
                                      IMemAllocator **ppActual) = 0;
-    // The sample's media times give the byte range (start, end).
+    // The sample's times give the byte range: start / UNITS to stop / UNITS.
     virtual HRESULT Request(IMediaSample *pSample, DWORD_PTR dwUser) = 0;
     virtual HRESULT WaitForNext(DWORD dwTimeout, IMediaSample **ppSample, DWORD_PTR *pdwUser) = 0;
     virtual HRESULT SyncReadAligned(IMediaSample *pSample) = 0;

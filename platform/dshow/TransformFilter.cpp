@@ -226,14 +226,16 @@ HRESULT CTransformFilter::Pause()
         m_State.store(State_Paused, std::memory_order_release);
     } else {
         if (IsStopped()) {
+            // No streaming thread yet. From Running, one may sit in Receive
+            // with the streaming lock, held by the renderer: not taken then.
             CAutoLock lck2(m_csReceive);
+            m_bSampleSkipped = false;
+            m_bQualityChanged = false;
             hr = StartStreaming();
         }
         if (SUCCEEDED(hr))
             hr = CBaseFilter::Pause();
     }
-    m_bSampleSkipped = false;
-    m_bQualityChanged = false;
     return hr;
 }
 

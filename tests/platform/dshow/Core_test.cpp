@@ -306,6 +306,8 @@ TEST(Pins, RefusedTypesAndWrongDirectionDoNotConnect)
     CMediaType video(MEDIATYPE_Video);
     EXPECT_EQ(src->pin.Connect(&dst->pin, &video), S_OK);
     EXPECT_EQ(dst->pin.QueryAccept(&video), S_FALSE);
+    src->pin.Disconnect();  // connected pins hold each other's filters
+    dst->pin.Disconnect();
 }
 
 TEST(Pins, InputRefusesSamplesWhenStoppedOrFlushing)
@@ -331,6 +333,8 @@ TEST(Pins, InputRefusesSamplesWhenStoppedOrFlushing)
     s.Reset();
     dst->Stop();
     src->Stop();
+    src->pin.Disconnect();
+    dst->pin.Disconnect();
 }
 
 TEST(Pins, PinCategoryThroughPropertySet)

@@ -124,22 +124,21 @@ CBasePin *CBaseRenderer::GetPin(int n) { return n == 0 ? m_pInputPin.get() : nul
 HRESULT CBaseRenderer::Stop()
 {
     CAutoLock cs(m_InterfaceLock);
+    HRESULT hr;
     {
         CAutoLock rl(m_RendererLock);
         const bool wasActive = IsActive();
-        const HRESULT hr = CBaseFilter::Stop();
+        hr = CBaseFilter::Stop();
         AbortLocked();
         m_bEOS = m_bEOSDelivered = false;
         if (wasActive)
             OnStopStreaming();
         Ready();
-        if (FAILED(hr))
-            return hr;
     }
     WaitForReceiveToComplete();
     CAutoLock rl(m_RendererLock);
-    assert(!m_bInReceive && !m_pMediaSample && m_dwAdvise == 0);
-    return S_OK;
+    assert(!m_bInReceive && !m_pMediaSample && m_dwAdvise == 0);  // stop's postconditions
+    return hr;
 }
 
 HRESULT CBaseRenderer::Pause()

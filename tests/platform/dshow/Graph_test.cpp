@@ -197,43 +197,62 @@ TEST_F(GraphTest, PauseGoesToTheRenderersFirstAndCuesTheFirstSample)
     EXPECT_EQ(renderer->Frames(true), std::vector<int>{0});
 }
 
-// A source that never delivers: the pause never completes.
-class SilentStream : public FrameStream {
+// A source whose first frame waits until the test lets it go.
+class GatedStream : public FrameStream {
 public:
-    using FrameStream::FrameStream;
-    HRESULT FillFrame(IMediaSample *) override
+    explicit GatedStream(CSource *filter) : FrameStream(filter, 50, 10, TestVideoType(), 2) {}
+    HRESULT FillFrame(IMediaSample *s) override
     {
-        std::unique_lock lock(m_lock);
-        m_wake.wait(lock, [this] { return StopRequested(); });
-        return S_FALSE;
+        {
+            std::unique_lock lock(m_lock);
+            m_wake.wait(lock, [this] { return m_open; });
+        }
+        return FrameStream::FillFrame(s);
     }
-    void Wake() { m_wake.notify_all(); }
+    void Open()
+    {
+        {
+            std::lock_guard lock(m_lock);
+            m_open = true;
+        }
+        m_wake.notify_all();
+    }
 
 private:
     std::mutex m_lock;
     std::condition_variable m_wake;
+    bool m_open = false;
+};
+
+class GatedSource : public CSource {
+public:
+    GatedSource() : CSource(L"Gated", CLSID_FrameSource) { AddStream(std::make_unique<GatedStream>(this)); }
+    GatedStream *Out() { return static_cast<GatedStream *>(Stream(0)); }
 };
 
 TEST_F(GraphTest, GetStateAnswersIntermediateUntilTheRendererHasItsSample)
 {
-    auto source = MakeCom<FrameSource>();
+    auto source = MakeCom<GatedSource>();
     auto renderer = MakeCom<TestRenderer>();
     graph->AddFilter(source.Get(), L"Source");
     graph->AddFilter(renderer.Get(), L"Renderer");
-    // No connection: nothing reaches the renderer, yet it is not the
-    // renderer's own fault, so its pause completes (no input).
+    ASSERT_EQ(graph->ConnectDirect(source->Out(), renderer->InputPin(), nullptr), S_OK);
+    EXPECT_EQ(control->Pause(), S_FALSE);
+    OAFilterState state = -1;
+    EXPECT_EQ(WaitState(40, &state), VFW_S_STATE_INTERMEDIATE);
+    EXPECT_EQ(state, State_Paused);
+    EXPECT_EQ(WaitState(0), VFW_S_STATE_INTERMEDIATE);
+    source->Out()->Open();
+    EXPECT_EQ(WaitState(5000, &state), S_OK);
+    EXPECT_EQ(renderer->Frames(true), std::vector<int>{0});
+    control->Stop();
+    EXPECT_EQ(WaitState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
+
+    // A renderer with nothing connected does not hold a pause up.
+    graph->RemoveFilter(source.Get());
     EXPECT_EQ(control->Pause(), S_OK);
     EXPECT_EQ(WaitState(0), S_OK);
-    control->Stop();
-
-    ASSERT_EQ(graph->ConnectDirect(source->Out(), renderer->InputPin(), nullptr), S_OK);
-    auto clock = MakeCom<CManualClock>();
-    UseClock(clock.Get());
-    LONGLONG at = 5 * kFrame;
-    seeking->SetPositions(&at, AM_SEEKING_AbsolutePositioning, nullptr, 0);
-    control->Pause();
-    ASSERT_EQ(WaitState(5000), S_OK);
-    EXPECT_EQ(renderer->Frames(true), std::vector<int>{5});
 }
 
 TEST_F(GraphTest, RunningPresentsOnTheGraphClockFromWhereThePauseLeftIt)

@@ -111,7 +111,7 @@ HRESULT CBasePin::AttemptConnection(IPin *pReceivePin, const CMediaType *pmt)
         }
     }
     m_Connected.Reset();
-    m_mt.InitMediaType();
+    ClearMediaType();
     BreakConnect();
     return hr;
 }
@@ -136,7 +136,7 @@ HRESULT CBasePin::ReceiveConnection(IPin *pConnector, const AM_MEDIA_TYPE *pmt)
             if (SUCCEEDED(hr))
                 return S_OK;
             m_Connected.Reset();
-            m_mt.InitMediaType();
+            ClearMediaType();
         } else if (SUCCEEDED(hr)) {
             hr = VFW_E_TYPE_NOT_ACCEPTED;
         }
@@ -162,15 +162,17 @@ HRESULT CBasePin::DisconnectInternal()
     if (FAILED(hr))
         return hr;
     m_Connected.Reset();
-    m_mt.InitMediaType();
+    ClearMediaType();
     return S_OK;
 }
 
+// No state lock: the peer only changes while the filter is stopped, and a
+// streaming thread asking (inside Transform or DoRenderSample, with its
+// streaming lock held) must not wait for the state lock.
 HRESULT CBasePin::ConnectedTo(IPin **pPin)
 {
     if (!pPin)
         return E_POINTER;
-    CAutoLock lock(*m_pLock);
     m_Connected.CopyTo(pPin);
     return m_Connected ? S_OK : VFW_E_NOT_CONNECTED;
 }
@@ -179,13 +181,19 @@ HRESULT CBasePin::ConnectionMediaType(AM_MEDIA_TYPE *pmt)
 {
     if (!pmt)
         return E_POINTER;
-    CAutoLock lock(*m_pLock);
     if (!m_Connected) {
         pmt->InitMediaType();
         return VFW_E_NOT_CONNECTED;
     }
+    std::lock_guard lock(m_mtLock);  // a sample may change the type meanwhile
     *pmt = m_mt;
     return S_OK;
+}
+
+void CBasePin::ClearMediaType()
+{
+    std::lock_guard lock(m_mtLock);
+    m_mt.InitMediaType();
 }
 
 HRESULT CBasePin::QueryPinInfo(PIN_INFO *pInfo)
@@ -246,6 +254,7 @@ HRESULT CBasePin::GetMediaType(int iPosition, CMediaType *)
 
 HRESULT CBasePin::SetMediaType(const CMediaType *pmt)
 {
+    std::lock_guard lock(m_mtLock);
     m_mt = *pmt;
     return S_OK;
 }

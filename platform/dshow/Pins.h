@@ -7,8 +7,9 @@
 // matched against the given partial type. CheckMediaType and GetMediaType run
 // inside Connect with the state lock held (the lock is recursive, so they may
 // take it again). Connections change only while the filter is stopped
-// (VFW_E_NOT_STOPPED otherwise), so a streaming thread reads the peer and the
-// media type without a lock.
+// (VFW_E_NOT_STOPPED otherwise), so ConnectedTo and ConnectionMediaType take
+// no state lock: a streaming thread may call them from Transform or
+// DoRenderSample with its streaming lock held.
 //
 // Streaming. The output pin commits its allocator in Active (Stopped ->
 // Paused) and decommits it in Inactive, which releases a streaming thread
@@ -24,6 +25,7 @@
 #include "platform/dshow/BaseFilter.h"
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 class CBasePin : public CUnknown, public IPin, public IKsPropertySet {
@@ -73,6 +75,8 @@ public:
     void SetPinCategory(REFGUID category) { m_category = category; }
     bool IsConnected() const { return m_Connected.Get() != nullptr; }
     IPin *GetConnected() const { return m_Connected.Get(); }
+    // The connection type, for the pin's own threads (the UI thread while
+    // stopped, the streaming thread while active); others ConnectionMediaType.
     const CMediaType &CurrentMediaType() const { return m_mt; }
     const std::wstring &Name() const { return m_name; }
     PIN_DIRECTION Direction() const { return m_dir; }
@@ -89,13 +93,15 @@ protected:
     HRESULT TryMediaTypes(IPin *pReceivePin, const CMediaType *pmt, IEnumMediaTypes *pEnum);
     HRESULT AttemptConnection(IPin *pReceivePin, const CMediaType *pmt);
     HRESULT DisconnectInternal();
+    void ClearMediaType();
 
     CBaseFilter *const m_pFilter;
     CCritSec *const m_pLock;
     const std::wstring m_name;
     const PIN_DIRECTION m_dir;
     ComPtr<IPin> m_Connected;
-    CMediaType m_mt;
+    CMediaType m_mt;           // written under m_mtLock
+    mutable std::mutex m_mtLock;
     GUID m_category = GUID_NULL;
 
     REFERENCE_TIME m_tStart = 0;

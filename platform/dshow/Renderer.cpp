@@ -30,7 +30,8 @@
 // clock). Stop and BeginFlush set m_bAbort and the event under the streaming
 // lock; the thread, which waits with no lock held, wakes, drops its sample
 // and leaves; only then do Stop and BeginFlush return (m_evIdle), so after
-// them no sample is held and no thread is inside.
+// them no sample is held and no thread is inside. They wait for that with no
+// lock held, so a render in progress can finish whatever it needs.
 #include "platform/dshow/Renderer.h"
 
 // ---- CRendererInputPin ----------------------------------------------------------
@@ -123,9 +124,9 @@ CBasePin *CBaseRenderer::GetPin(int n) { return n == 0 ? m_pInputPin.get() : nul
 
 HRESULT CBaseRenderer::Stop()
 {
-    CAutoLock cs(m_InterfaceLock);
     HRESULT hr;
     {
+        CAutoLock cs(m_InterfaceLock);
         CAutoLock rl(m_RendererLock);
         const bool wasActive = IsActive();
         hr = CBaseFilter::Stop();
@@ -135,6 +136,7 @@ HRESULT CBaseRenderer::Stop()
             OnStopStreaming();
         Ready();
     }
+    // With no lock held: the thread may need either to finish its render.
     WaitForReceiveToComplete();
     CAutoLock rl(m_RendererLock);
     assert(!m_bInReceive && !m_pMediaSample && m_dwAdvise == 0);  // stop's postconditions
@@ -370,6 +372,7 @@ void CBaseRenderer::AbortLocked()
 void CBaseRenderer::WaitForReceiveToComplete()
 {
     CritCheckOut(m_RendererLock);
+    CritCheckOut(m_InterfaceLock);
     m_evIdle.Wait();
 }
 

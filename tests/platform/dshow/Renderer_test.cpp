@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <future>
+
 using namespace graphtest;
 
 namespace {
@@ -212,4 +215,34 @@ TEST_F(SourceToRenderer, TakesOnlyItsTypesAndReportsItselfAsARenderer)
     EXPECT_EQ(flags, AM_FILTER_MISC_FLAGS_IS_RENDERER);
 }
 
+// A render that asks its pin for the connection type while the UI thread is
+// stopping the filter: the pin must not want the state lock Stop holds.
+TEST_F(SourceToRenderer, ARenderMayAskItsPinForTheTypeWhileTheFilterStops)
+{
+    Build();
+    std::atomic<bool> inRender{false}, release{false}, asked{false};
+    renderer->onPresent = [&](int frame) {
+        if (frame != 1)
+            return;
+        inRender = true;
+        WaitUntil([&] { return release.load(); });
+        CMediaType type;
+        asked = renderer->InputPin()->ConnectionMediaType(&type) == S_OK;
+    };
+    Pause();
+    ASSERT_TRUE(renderer->WaitForPresentations(1));
+    Run(0);  // no clock: frame 1 is rendered at once and holds in onPresent
+    ASSERT_TRUE(WaitUntil([&] { return inRender.load(); }));
+    auto stopping = std::async(std::launch::async, [&] { return renderer->Stop(); });
+    std::this_thread::sleep_for(20ms);  // Stop now waits for the render
+    release = true;
+    if (stopping.wait_for(kWait) != std::future_status::ready) {
+        ADD_FAILURE() << "Stop and the render wait for each other";
+        std::quick_exit(1);  // a deadlock cannot be undone; do not hang the run
+    }
+    EXPECT_EQ(stopping.get(), S_OK);
+    EXPECT_TRUE(asked.load());
+}
+
 } // namespace
+

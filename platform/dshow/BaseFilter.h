@@ -72,6 +72,7 @@ public:
     bool IsActive() const { return m_State.load(std::memory_order_acquire) != State_Stopped; }
     FILTER_STATE State() const { return m_State.load(std::memory_order_acquire); }
     CCritSec *pStateLock() const { return m_pLock; }
+    // UI thread (takes the state lock: not from Transform or DoRenderSample).
     std::wstring Name() const;
 
     // Streaming thread: tells the graph (EC_COMPLETE ...). E_NOTIMPL when

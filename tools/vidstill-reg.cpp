@@ -283,8 +283,10 @@ int exportKey(const Args &args, const QString &path, const QString &fileName)
         return fail(QString::fromLatin1(kNotFound));
     if (QFile::exists(fileName) && !args.overwrite)
         return fail(QStringLiteral("%1 exists, use /y to overwrite it").arg(fileName));
+    // A short write must not be committed as if it were the whole export.
+    const QByteArray bytes = reg::EncodeRegText(text);
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(reg::EncodeRegText(text)) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         return fail(QStringLiteral("Cannot write %1: %2").arg(fileName, file.errorString()));
     return succeed();
 }

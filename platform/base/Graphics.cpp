@@ -175,7 +175,8 @@ void TFont::SetHeight(int height)
 {
     // Negative heights are character heights; positive ones include the
     // internal leading, which we do not know here, so both map alike.
-    Size = static_cast<int>(std::lround(std::abs(height) * 72.0 / PixelsPerInch));
+    const int ppi = PixelsPerInch > 0 ? PixelsPerInch : 96;
+    Size = static_cast<int>(std::lround(std::abs(height) * 72.0 / ppi));
 }
 
 QString SubstituteFontFamily(const QString &face)

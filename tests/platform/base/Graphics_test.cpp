@@ -122,3 +122,15 @@ TEST(Graphics, FontHeightFollowsPointSize)
 }
 
 }  // namespace
+
+TEST(Graphics, FontHeightsAndSizesConvertThroughTheResolution)
+{
+    TFont f;
+    f.PixelsPerInch = 120;
+    f.SetHeight(-20);
+    EXPECT_EQ(f.Size, 12);
+    EXPECT_EQ(f.Height(), -20);
+    f.PixelsPerInch = 0;  // a broken stored value must not divide by zero
+    f.SetHeight(-16);
+    EXPECT_EQ(f.Size, 12);
+}

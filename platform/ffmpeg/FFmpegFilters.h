@@ -1,0 +1,20 @@
+// The filters backed by FFmpeg, their class identifiers and their entry in
+// the filter catalogue.
+//
+// UI thread at start-up.
+#pragma once
+
+#include "platform/dshow/Strmif.h"
+
+// Our own decoders. The frame-threaded one is preferred; the single-threaded
+// one is the next choice when it is refused.
+inline constexpr CLSID CLSID_VidstillVideoDecoder{0x5A1D0C01, 0x7E3B, 0x4C52,
+                                                  {0x9B, 0x61, 0x2F, 0x10, 0xD4, 0x3A, 0x88, 0x01}};
+inline constexpr CLSID CLSID_VidstillVideoDecoderST{0x5A1D0C01, 0x7E3B, 0x4C52,
+                                                    {0x9B, 0x61, 0x2F, 0x10, 0xD4, 0x3A, 0x88, 0x02}};
+inline constexpr CLSID CLSID_VidstillAudioDecoder{0x5A1D0C01, 0x7E3B, 0x4C52,
+                                                  {0x9B, 0x61, 0x2F, 0x10, 0xD4, 0x3A, 0x88, 0x03}};
+
+// Registers "LAV Splitter Source", the video decoders and the audio decoder.
+// Calling it again replaces the entries.
+void RegisterFFmpegFilters();

@@ -1,0 +1,561 @@
+#include "platform/ffmpeg/LavSplitter.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+using namespace ffmpeg;
+
+namespace {
+
+// The demux thread waits when the queues hold this much.
+constexpr size_t kQueueSoftPackets = 64;
+constexpr size_t kQueueHardPackets = 4000;
+constexpr size_t kQueueHardBytes = size_t{64} << 20;
+// Packets read while looking for the key frame after a seek.
+constexpr int kMaxSeekPackets = 20000;
+
+std::string ToUtf8(const std::wstring &w)
+{
+    std::string out;
+    for (wchar_t wc : w) {
+        const auto c = static_cast<uint32_t>(wc);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+LONG BufferSizeFor(const AVCodecParameters *par)
+{
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+        const int64_t raw = int64_t{par->width} * par->height * 4 + (64 << 10);
+        return static_cast<LONG>(std::clamp<int64_t>(raw, 512 << 10, 64 << 20));
+    }
+    return 512 << 10;
+}
+
+} // namespace
+
+CLavSplitter::CLavSplitter() : CBaseFilter(L"LAV Splitter Source", &m_csFilter, CLSID_LAVSplitterSource) {}
+
+CLavSplitter::~CLavSplitter()
+{
+    StopStreaming();
+}
+
+HRESULT CLavSplitter::NonDelegatingQueryInterface(REFIID riid, void **ppv)
+{
+    if (riid == IID_IFileSourceFilter)
+        return GetInterface(static_cast<IFileSourceFilter *>(this), ppv);
+    if (riid == IID_IAMStreamSelect)
+        return GetInterface(static_cast<IAMStreamSelect *>(this), ppv);
+    return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+int CLavSplitter::GetPinCount() { return static_cast<int>(m_pins.size()); }
+
+CBasePin *CLavSplitter::GetPin(int n)
+{
+    if (n < 0 || n >= GetPinCount())
+        return nullptr;
+    return m_pins[static_cast<size_t>(n)].get();
+}
+
+// ---- Loading --------------------------------------------------------------------
+
+HRESULT CLavSplitter::Load(LPCWSTR pszFileName, const AM_MEDIA_TYPE *)
+{
+    if (!pszFileName)
+        return E_POINTER;
+    CAutoLock lock(m_csFilter);
+    if (m_format)
+        return E_UNEXPECTED;
+    const HRESULT hr = Open(ToUtf8(pszFileName));
+    if (FAILED(hr)) {
+        m_pins.clear();
+        m_format.reset();
+        return hr;
+    }
+    m_fileName = pszFileName;
+    return S_OK;
+}
+
+HRESULT CLavSplitter::Open(const std::string &path)
+{
+    AVFormatContext *raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return VFW_E_UNKNOWN_FILE_TYPE;
+    m_format.reset(raw);
+    if (avformat_find_stream_info(m_format.get(), nullptr) < 0)
+        return VFW_E_INVALID_FILE_FORMAT;
+    int videos = 0, audios = 0;
+    REFERENCE_TIME videoStart = AV_NOPTS_VALUE;
+    for (unsigned i = 0; i < m_format->nb_streams; ++i) {
+        AVStream *s = m_format->streams[i];
+        CMediaType mt;
+        if (!MediaTypeForStream(s, &mt)) {
+            s->discard = AVDISCARD_ALL;
+            continue;
+        }
+        const bool video = mt.Type() == MEDIATYPE_Video;
+        int &count = video ? videos : audios;
+        std::wstring name = video ? L"Video" : L"Audio";
+        if (++count > 1)
+            name += L" " + std::to_wstring(count);
+        if (video && videoStart == AV_NOPTS_VALUE && s->start_time != AV_NOPTS_VALUE)
+            videoStart = ToRefTime(s->start_time, s->time_base);
+        m_pins.push_back(std::make_unique<CLavOutputPin>(this, &m_csFilter, name.c_str(), static_cast<int>(i),
+                                                         std::move(mt), BufferSizeFor(s->codecpar)));
+    }
+    if (m_pins.empty())
+        return VFW_E_UNSUPPORTED_STREAM;
+    const REFERENCE_TIME fileStart = m_format->start_time != AV_NOPTS_VALUE
+        ? ToRefTime(m_format->start_time, AV_TIME_BASE_Q) : 0;
+    m_startOffset = videoStart != AV_NOPTS_VALUE ? videoStart : fileStart;
+    if (m_format->duration != AV_NOPTS_VALUE && m_format->duration > 0)
+        m_duration = std::max<REFERENCE_TIME>(
+            0, fileStart + ToRefTime(m_format->duration, AV_TIME_BASE_Q) - m_startOffset);
+    if (m_format->duration_estimation_method == AVFMT_DURATION_FROM_PTS && m_duration > 0) {
+        // Estimated from the last frame's start: count that frame too.
+        for (const auto &pin : m_pins)
+            // Every video block here starts like a VIDEOINFOHEADER up to the frame time.
+            if (const auto *v2 = pin->OfferedType().FormatAs<VIDEOINFOHEADER>())
+                if (pin->OfferedType().Type() == MEDIATYPE_Video) {
+                    m_duration += v2->AvgTimePerFrame;
+                    break;
+                }
+    }
+    m_positioned = true;
+    return S_OK;
+}
+
+HRESULT CLavSplitter::GetCurFile(LPWSTR *ppszFileName, AM_MEDIA_TYPE *pmt)
+{
+    if (!ppszFileName)
+        return E_POINTER;
+    CAutoLock lock(m_csFilter);
+    *ppszFileName = nullptr;
+    if (!m_format)
+        return E_FAIL;
+    *ppszFileName = new WCHAR[m_fileName.size() + 1];
+    std::wmemcpy(*ppszFileName, m_fileName.c_str(), m_fileName.size() + 1);
+    if (pmt)
+        *pmt = CMediaType(MEDIATYPE_Stream);
+    return S_OK;
+}
+
+// ---- IAMStreamSelect --------------------------------------------------------------
+
+HRESULT CLavSplitter::Count(DWORD *pcStreams)
+{
+    if (!pcStreams)
+        return E_POINTER;
+    CAutoLock lock(m_csFilter);
+    *pcStreams = static_cast<DWORD>(m_pins.size());
+    return S_OK;
+}
+
+HRESULT CLavSplitter::Info(LONG lIndex, AM_MEDIA_TYPE **ppmt, DWORD *pdwFlags, LCID *plcid,
+                           DWORD *pdwGroup, WCHAR **ppszName, IUnknown **ppObject, IUnknown **ppUnk)
+{
+    CAutoLock lock(m_csFilter);
+    if (lIndex < 0 || lIndex >= GetPinCount())
+        return S_FALSE;
+    CLavOutputPin *pin = m_pins[static_cast<size_t>(lIndex)].get();
+    if (ppmt)
+        *ppmt = CreateMediaType(&pin->OfferedType());
+    if (pdwFlags)
+        *pdwFlags = pin->enabled.load() ? AMSTREAMSELECTINFO_ENABLED : 0;
+    if (plcid)
+        *plcid = 0;
+    if (pdwGroup)
+        *pdwGroup = pin->OfferedType().Type() == MEDIATYPE_Video ? 0 : 1;
+    if (ppszName) {
+        *ppszName = new WCHAR[pin->Name().size() + 1];
+        std::wmemcpy(*ppszName, pin->Name().c_str(), pin->Name().size() + 1);
+    }
+    if (ppObject)
+        *ppObject = nullptr;
+    if (ppUnk)
+        *ppUnk = nullptr;
+    return S_OK;
+}
+
+HRESULT CLavSplitter::Enable(LONG lIndex, DWORD dwFlags)
+{
+    CAutoLock lock(m_csFilter);
+    if (lIndex < 0 || lIndex >= GetPinCount())
+        return E_INVALIDARG;
+    m_pins[static_cast<size_t>(lIndex)]->enabled.store(dwFlags != 0);
+    return S_OK;
+}
+
+// ---- States ----------------------------------------------------------------------
+
+HRESULT CLavSplitter::Pause()
+{
+    CAutoLock lock(m_csFilter);
+    const bool starting = IsStopped();
+    const HRESULT hr = CBaseFilter::Pause();
+    if (FAILED(hr) || !starting || !m_format)
+        return hr;
+    if (!m_positioned) {
+        REFERENCE_TIME key = m_requested;
+        if (SUCCEEDED(SeekFile(m_requested, &key)) && m_toKeyFrame)
+            m_segmentStart = key;
+    }
+    StartStreaming();
+    return hr;
+}
+
+HRESULT CLavSplitter::Stop()
+{
+    CAutoLock lock(m_csFilter);
+    // Pins first: decommitting releases a delivery thread waiting for a buffer.
+    const HRESULT hr = CBaseFilter::Stop();
+    StopStreaming();
+    return hr;
+}
+
+void CLavSplitter::StartStreaming()
+{
+    CritCheckIn(m_csFilter);
+    if (m_demux.joinable())
+        return;
+    for (auto &pin : m_pins)
+        if (pin->IsConnected())
+            pin->StartThread(m_segmentStart, StopPosition(), m_rate);
+    m_positioned = false;
+    m_stopDemux.store(false);
+    m_demux = std::thread([this] { DemuxLoop(); });
+}
+
+void CLavSplitter::StopStreaming()
+{
+    if (m_demux.joinable()) {
+        {
+            std::lock_guard lock(m_qLock);
+            m_stopDemux.store(true);
+        }
+        m_qChanged.notify_all();
+        m_demux.join();
+    }
+    for (auto &pin : m_pins)
+        pin->StopThread();
+    ClearQueues();
+}
+
+void CLavSplitter::ClearQueues()
+{
+    std::lock_guard lock(m_qLock);
+    for (auto &pin : m_pins) {
+        pin->queue.clear();
+        pin->ended = false;
+    }
+    m_queuedBytes = 0;
+}
+
+// ---- Demux thread -----------------------------------------------------------------
+
+void CLavSplitter::DemuxLoop()
+{
+    for (auto &packet : m_pending)
+        if (!m_stopDemux.load())
+            Enqueue(std::move(packet));
+    m_pending.clear();
+    while (!m_stopDemux.load()) {
+        PacketPtr packet = MakePacket();
+        const int r = av_read_frame(m_format.get(), packet.get());
+        if (r == AVERROR(EAGAIN)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        if (r < 0)
+            break;  // end of file, or a read error: the stream ends either way
+        Enqueue(std::move(packet));
+        std::lock_guard lock(m_qLock);
+        const bool allEnded = std::all_of(m_pins.begin(), m_pins.end(), [](const auto &pin) {
+            return pin->ended || !pin->IsConnected();
+        });
+        if (allEnded)
+            return;
+    }
+    if (!m_stopDemux.load())
+        EndAllStreams();
+}
+
+CLavOutputPin *CLavSplitter::PinForStream(int index) const
+{
+    for (const auto &pin : m_pins)
+        if (pin->StreamIndex() == index)
+            return pin.get();
+    return nullptr;
+}
+
+CLavOutputPin *CLavSplitter::MainPin() const
+{
+    CLavOutputPin *first = nullptr;
+    for (const auto &pin : m_pins) {
+        if (!pin->IsConnected() || !pin->enabled.load())
+            continue;
+        if (pin->OfferedType().Type() == MEDIATYPE_Video)
+            return pin.get();
+        if (!first)
+            first = pin.get();
+    }
+    return first;
+}
+
+bool CLavSplitter::TimesOf(const AVPacket *pkt, QueuedPacket *item) const
+{
+    const AVStream *s = m_format->streams[pkt->stream_index];
+    item->sync = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+    item->timed = pkt->pts != AV_NOPTS_VALUE;
+    if (!item->timed)
+        return false;
+    item->start = ToRefTime(pkt->pts, s->time_base) - m_startOffset;
+    item->hasStop = pkt->duration > 0;
+    item->stop = item->start + (item->hasStop ? ToRefTime(pkt->duration, s->time_base) : 0);
+    item->preroll = item->hasStop ? item->stop <= m_segmentStart : item->start < m_segmentStart;
+    return true;
+}
+
+bool CLavSplitter::WaitForQueueSpace(std::unique_lock<std::mutex> &lock)
+{
+    const auto full = [this] {
+        size_t total = 0;
+        bool oneFull = false, oneStarving = false;
+        for (const auto &pin : m_pins) {
+            if (!pin->IsConnected() || pin->ended)
+                continue;
+            total += pin->queue.size();
+            oneFull = oneFull || pin->queue.size() >= kQueueSoftPackets;
+            oneStarving = oneStarving || pin->queue.empty();
+        }
+        return total >= kQueueHardPackets || m_queuedBytes >= kQueueHardBytes
+            || (oneFull && !oneStarving);
+    };
+    m_qChanged.wait(lock, [&] { return m_stopDemux.load() || !full(); });
+    return !m_stopDemux.load();
+}
+
+void CLavSplitter::Enqueue(PacketPtr packet)
+{
+    CLavOutputPin *pin = PinForStream(packet->stream_index);
+    if (!pin || !pin->IsConnected() || !pin->enabled.load())
+        return;
+    QueuedPacket item;
+    TimesOf(packet.get(), &item);
+    const REFERENCE_TIME stop = m_stop.load();
+    std::unique_lock lock(m_qLock);
+    if (pin->ended)
+        return;
+    if (item.timed && item.start >= stop) {
+        // Reordered frames may still follow: the stream ends once decoding
+        // order passes the stop too.
+        const AVStream *s = m_format->streams[packet->stream_index];
+        const REFERENCE_TIME dts = packet->dts != AV_NOPTS_VALUE
+            ? ToRefTime(packet->dts, s->time_base) - m_startOffset : item.start;
+        if (dts >= stop) {
+            pin->ended = true;
+            pin->queue.emplace_back();
+            m_qChanged.notify_all();
+        }
+        return;
+    }
+    if (!WaitForQueueSpace(lock))
+        return;
+    m_queuedBytes += static_cast<size_t>(packet->size);
+    item.packet = std::move(packet);
+    pin->queue.push_back(std::move(item));
+    lock.unlock();
+    m_qChanged.notify_all();
+}
+
+void CLavSplitter::EndAllStreams()
+{
+    {
+        std::lock_guard lock(m_qLock);
+        for (auto &pin : m_pins) {
+            if (pin->ended || !pin->IsConnected())
+                continue;
+            pin->ended = true;
+            pin->queue.emplace_back();
+        }
+    }
+    m_qChanged.notify_all();
+}
+
+void CLavSplitter::NoteSent(const CLavOutputPin *pin, REFERENCE_TIME mediaTime)
+{
+    // Only the stream seeks follow tells the position.
+    if (pin == MainPin())
+        m_lastSent.store(mediaTime);
+}
+
+// ---- Seeking (UI thread) ------------------------------------------------------------
+
+REFERENCE_TIME CLavSplitter::StopPosition() const
+{
+    const REFERENCE_TIME stop = m_stop.load();
+    return stop == MAX_TIME ? m_duration : stop;
+}
+
+REFERENCE_TIME CLavSplitter::CurrentPosition() const
+{
+    const REFERENCE_TIME sent = m_lastSent.load();
+    return sent >= 0 ? sent : m_segmentStart;
+}
+
+HRESULT CLavSplitter::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop,
+                                   DWORD dwStopFlags)
+{
+    const DWORD currentBits = dwCurrentFlags & AM_SEEKING_PositioningBitsMask;
+    const DWORD stopBits = dwStopFlags & AM_SEEKING_PositioningBitsMask;
+    if ((currentBits && !pCurrent) || (stopBits && !pStop))
+        return E_POINTER;
+    if (currentBits == AM_SEEKING_IncrementalPositioning)
+        return E_INVALIDARG;
+    CAutoLock lock(m_csFilter);
+    REFERENCE_TIME target = m_requested;
+    if (currentBits == AM_SEEKING_AbsolutePositioning)
+        target = *pCurrent;
+    else if (currentBits == AM_SEEKING_RelativePositioning)
+        target = m_requested + *pCurrent;
+    target = std::clamp<REFERENCE_TIME>(target, 0, std::max<REFERENCE_TIME>(m_duration, 0));
+    if (stopBits == AM_SEEKING_AbsolutePositioning)
+        m_stop.store(std::max<REFERENCE_TIME>(*pStop, target));
+    else if (stopBits == AM_SEEKING_RelativePositioning)
+        m_stop.store(std::max<REFERENCE_TIME>(StopPosition() + *pStop, target));
+    else if (stopBits == AM_SEEKING_IncrementalPositioning)
+        m_stop.store(target + std::max<LONGLONG>(*pStop, 0));
+    HRESULT hr = S_OK;
+    if (currentBits)
+        hr = Reposition(target, (dwCurrentFlags & AM_SEEKING_SeekToKeyFrame) != 0);
+    if (pCurrent && (dwCurrentFlags & AM_SEEKING_ReturnTime))
+        *pCurrent = m_segmentStart;
+    if (pStop && (dwStopFlags & AM_SEEKING_ReturnTime))
+        *pStop = StopPosition();
+    return hr;
+}
+
+HRESULT CLavSplitter::SetRate(double rate)
+{
+    if (rate <= 0.0)
+        return E_INVALIDARG;
+    CAutoLock lock(m_csFilter);
+    if (rate == m_rate)
+        return S_OK;
+    m_rate = rate;
+    if (!m_demux.joinable())
+        return S_OK;
+    // Stream times change scale: a new segment where we are.
+    return Reposition(CurrentPosition(), false);
+}
+
+HRESULT CLavSplitter::Reposition(REFERENCE_TIME target, bool toKeyFrame)
+{
+    CritCheckIn(m_csFilter);
+    const bool streaming = m_demux.joinable();
+    if (streaming) {
+        for (auto &pin : m_pins)
+            if (pin->IsConnected())
+                pin->DeliverBeginFlush();  // releases threads held downstream
+        StopStreaming();
+    }
+    m_requested = target;
+    m_toKeyFrame = toKeyFrame;
+    REFERENCE_TIME key = target;
+    const HRESULT hr = m_format ? SeekFile(target, &key) : S_OK;
+    m_segmentStart = toKeyFrame && SUCCEEDED(hr) ? key : target;
+    m_lastSent.store(-1);
+    m_positioned = true;
+    if (streaming) {
+        for (auto &pin : m_pins)
+            if (pin->IsConnected())
+                pin->DeliverEndFlush();
+        StartStreaming();
+    }
+    return hr;
+}
+
+// Goes to the last key frame of the main stream at or before `target`.
+// Index-less containers land only near the asked time, so we seek earlier
+// and earlier until the key frame found is not after the target.
+HRESULT CLavSplitter::SeekFile(REFERENCE_TIME target, REFERENCE_TIME *keyFrame)
+{
+    m_pending.clear();
+    *keyFrame = target;
+    if (!MainPin())
+        return S_OK;
+    for (REFERENCE_TIME backoff : {REFERENCE_TIME{0}, UNITS, 5 * UNITS, 30 * UNITS}) {
+        if (backoff > target)
+            break;
+        if (SeekAttempt(target, backoff, keyFrame))
+            return S_OK;
+    }
+    // From the very beginning.
+    m_pending.clear();
+    const int64_t start = m_format->start_time != AV_NOPTS_VALUE ? m_format->start_time : 0;
+    if (av_seek_frame(m_format.get(), -1, start, AVSEEK_FLAG_BACKWARD) < 0
+        && av_seek_frame(m_format.get(), -1, 0, AVSEEK_FLAG_BYTE) < 0)
+        return E_FAIL;
+    if (!ReadToKeyFrame(keyFrame))
+        *keyFrame = 0;
+    return S_OK;
+}
+
+bool CLavSplitter::SeekAttempt(REFERENCE_TIME target, REFERENCE_TIME backoff, REFERENCE_TIME *keyFrame)
+{
+    m_pending.clear();
+    const int64_t ts = av_rescale_q(m_startOffset + target - backoff, kHundredNs, AV_TIME_BASE_Q);
+    if (av_seek_frame(m_format.get(), -1, ts, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    return ReadToKeyFrame(keyFrame) && *keyFrame <= target;
+}
+
+// Reads up to the main stream's first key frame, keeping the other streams'
+// packets on the way (they go out first, as preroll where early).
+bool CLavSplitter::ReadToKeyFrame(REFERENCE_TIME *keyFrame)
+{
+    const CLavOutputPin *main = MainPin();
+    for (int n = 0; n < kMaxSeekPackets; ++n) {
+        PacketPtr packet = MakePacket();
+        const int r = av_read_frame(m_format.get(), packet.get());
+        if (r == AVERROR(EAGAIN))
+            continue;
+        if (r < 0)
+            return false;
+        if (packet->stream_index != main->StreamIndex()) {
+            m_pending.push_back(std::move(packet));
+            continue;
+        }
+        if (!(packet->flags & AV_PKT_FLAG_KEY) || packet->pts == AV_NOPTS_VALUE)
+            continue;  // undecodable without what came before, or untimed
+        const AVStream *s = m_format->streams[packet->stream_index];
+        *keyFrame = ToRefTime(packet->pts, s->time_base) - m_startOffset;
+        m_pending.push_back(std::move(packet));
+        return true;
+    }
+    return false;
+}
+
+HRESULT CreateLavSplitter(REFIID riid, void **ppv)
+{
+    ComPtr<CLavSplitter> filter = MakeCom<CLavSplitter>();
+    return filter->NonDelegatingQueryInterface(riid, ppv);
+}

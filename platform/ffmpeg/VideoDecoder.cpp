@@ -1,0 +1,307 @@
+#include "platform/ffmpeg/VideoDecoder.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+#include <algorithm>
+#include <cstring>
+
+using namespace ffmpeg;
+
+namespace {
+
+const GUID *const kOutputs[] = {&MEDIASUBTYPE_I420, &MEDIASUBTYPE_YV12, &MEDIASUBTYPE_NV12,
+                                &MEDIASUBTYPE_RGB32};
+
+bool IsOutputSubtype(REFGUID g)
+{
+    return std::any_of(std::begin(kOutputs), std::end(kOutputs), [&](const GUID *o) { return *o == g; });
+}
+
+LONG ImageSize(REFGUID subtype, int w, int h)
+{
+    if (subtype == MEDIASUBTYPE_RGB32)
+        return w * h * 4;
+    return w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2);
+}
+
+// Where each plane of an output picture goes, and its pixel format.
+AVPixelFormat PlanesFor(REFGUID subtype, BYTE *dst, int w, int h, uint8_t *data[4], int linesize[4])
+{
+    std::fill(data, data + 4, nullptr);
+    std::fill(linesize, linesize + 4, 0);
+    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+    data[0] = dst;
+    linesize[0] = w;
+    if (subtype == MEDIASUBTYPE_RGB32) {
+        // Bottom-up rows, as a positive biHeight says.
+        linesize[0] = -4 * w;
+        data[0] = dst + static_cast<ptrdiff_t>(4) * w * (h - 1);
+        return AV_PIX_FMT_BGR0;
+    }
+    if (subtype == MEDIASUBTYPE_NV12) {
+        data[1] = dst + static_cast<ptrdiff_t>(w) * h;
+        linesize[1] = 2 * cw;
+        return AV_PIX_FMT_NV12;
+    }
+    BYTE *first = dst + static_cast<ptrdiff_t>(w) * h;
+    BYTE *second = first + static_cast<ptrdiff_t>(cw) * ch;
+    const bool yv12 = subtype == MEDIASUBTYPE_YV12;
+    data[1] = yv12 ? second : first;  // U
+    data[2] = yv12 ? first : second;  // V
+    linesize[1] = linesize[2] = cw;
+    return AV_PIX_FMT_YUV420P;
+}
+
+} // namespace
+
+CMediaType DecodedVideoType(REFGUID subtype, int width, int height, REFERENCE_TIME frameDuration,
+                            int aspectX, int aspectY)
+{
+    CMediaType mt(MEDIATYPE_Video, subtype, FORMAT_VideoInfo2);
+    VIDEOINFOHEADER2 vih{};
+    vih.rcSource = {0, 0, width, height};
+    vih.rcTarget = vih.rcSource;
+    vih.AvgTimePerFrame = frameDuration;
+    vih.dwPictAspectRatioX = static_cast<DWORD>(aspectX > 0 ? aspectX : width);
+    vih.dwPictAspectRatioY = static_cast<DWORD>(aspectY > 0 ? aspectY : height);
+    BITMAPINFOHEADER &bmi = vih.bmiHeader;
+    bmi.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.biWidth = width;
+    bmi.biHeight = height;
+    bmi.biPlanes = 1;
+    const bool rgb = subtype == MEDIASUBTYPE_RGB32;
+    bmi.biBitCount = rgb ? 32 : 12;
+    bmi.biCompression = rgb ? BI_RGB : subtype.Data1;
+    bmi.biSizeImage = static_cast<DWORD>(ImageSize(subtype, width, height));
+    mt.SetFormat(vih);
+    mt.SetSampleSize(bmi.biSizeImage);
+    return mt;
+}
+
+CVideoDecoder::CVideoDecoder(LPCWSTR name, REFCLSID clsid, int threads)
+    : CTransformFilter(name, clsid), m_threads(threads)
+{
+}
+
+CVideoDecoder::~CVideoDecoder() = default;
+
+// ---- Types ------------------------------------------------------------------------
+
+HRESULT CVideoDecoder::CheckInputType(const CMediaType *mtIn)
+{
+    DecoderInput in;
+    if (!ParseVideoType(*mtIn, &in) || !avcodec_find_decoder(in.codec))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    return S_OK;
+}
+
+HRESULT CVideoDecoder::CheckTransform(const CMediaType *mtIn, const CMediaType *mtOut)
+{
+    DecoderInput in;
+    if (!ParseVideoType(*mtIn, &in) || mtOut->Type() != MEDIATYPE_Video || !IsOutputSubtype(mtOut->Subtype()))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    const BITMAPINFOHEADER *bmi = nullptr;
+    if (mtOut->FormatType() == FORMAT_VideoInfo2 && mtOut->FormatAs<VIDEOINFOHEADER2>())
+        bmi = &mtOut->FormatAs<VIDEOINFOHEADER2>()->bmiHeader;
+    else if (mtOut->FormatType() == FORMAT_VideoInfo && mtOut->FormatAs<VIDEOINFOHEADER>())
+        bmi = &mtOut->FormatAs<VIDEOINFOHEADER>()->bmiHeader;
+    if (!bmi || bmi->biWidth != in.width || bmi->biHeight != in.height)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    return S_OK;
+}
+
+HRESULT CVideoDecoder::GetMediaType(int iPosition, CMediaType *pMediaType)
+{
+    if (iPosition < 0)
+        return E_INVALIDARG;
+    if (iPosition >= static_cast<int>(std::size(kOutputs)))
+        return VFW_S_NO_MORE_ITEMS;
+    *pMediaType = DecodedVideoType(*kOutputs[iPosition], m_in.width, m_in.height, m_in.frameDuration,
+                                   m_in.aspectX, m_in.aspectY);
+    return S_OK;
+}
+
+HRESULT CVideoDecoder::SetMediaType(PIN_DIRECTION direction, const CMediaType *pmt)
+{
+    if (direction == PINDIR_INPUT) {
+        m_in = DecoderInput();
+        return ParseVideoType(*pmt, &m_in) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    m_outSubtype = pmt->Subtype();
+    m_outWidth = m_in.width;
+    m_outHeight = m_in.height;
+    return S_OK;
+}
+
+HRESULT CVideoDecoder::DecideBufferSize(IMemAllocator *pAlloc, ALLOCATOR_PROPERTIES *pProp)
+{
+    const LONG size = ImageSize(m_outSubtype, m_outWidth, m_outHeight);
+    pProp->cBuffers = std::max<LONG>(pProp->cBuffers, 4);
+    pProp->cbBuffer = std::max(pProp->cbBuffer, size);
+    pProp->cbAlign = std::max<LONG>(pProp->cbAlign, 1);
+    ALLOCATOR_PROPERTIES actual{};
+    const HRESULT hr = pAlloc->SetProperties(pProp, &actual);
+    if (FAILED(hr))
+        return hr;
+    return actual.cbBuffer < size ? E_FAIL : S_OK;
+}
+
+// ---- Streaming ----------------------------------------------------------------------
+
+HRESULT CVideoDecoder::StartStreaming()
+{
+    const AVCodec *decoder = avcodec_find_decoder(m_in.codec);
+    if (!decoder)
+        return VFW_E_NO_DECOMPRESSOR;
+    CodecPtr codec(avcodec_alloc_context3(decoder));
+    if (!codec)
+        return E_OUTOFMEMORY;
+    if (!m_in.extradata.empty()) {
+        const size_t n = m_in.extradata.size();
+        codec->extradata = static_cast<uint8_t *>(av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!codec->extradata)
+            return E_OUTOFMEMORY;
+        std::memcpy(codec->extradata, m_in.extradata.data(), n);
+        codec->extradata_size = static_cast<int>(n);
+    }
+    codec->width = m_in.width;
+    codec->height = m_in.height;
+    codec->pkt_timebase = kHundredNs;
+    codec->thread_count = m_threads;
+    codec->thread_type = m_threads > 1 ? FF_THREAD_FRAME : 0;
+    if (avcodec_open2(codec.get(), decoder, nullptr) < 0)
+        return VFW_E_NO_DECOMPRESSOR;
+    m_codec = std::move(codec);
+    m_frame = MakeFrame();
+    m_nextTime = 0;
+    m_discontinuity = true;
+    return S_OK;
+}
+
+HRESULT CVideoDecoder::StopStreaming()
+{
+    m_codec.reset();
+    m_frame.reset();
+    m_sws.reset();
+    return S_OK;
+}
+
+HRESULT CVideoDecoder::Receive(IMediaSample *pSample)
+{
+    CAutoLock lock(m_csReceive);
+    if (!m_codec)
+        return VFW_E_WRONG_STATE;
+    BYTE *data = nullptr;
+    pSample->GetPointer(&data);
+    const LONG length = pSample->GetActualDataLength();
+    if (length <= 0)
+        return S_OK;
+    PacketPtr packet = MakePacket();
+    if (!packet || av_new_packet(packet.get(), length) < 0)
+        return E_OUTOFMEMORY;
+    std::memcpy(packet->data, data, static_cast<size_t>(length));
+    REFERENCE_TIME t0 = 0, t1 = 0;
+    packet->pts = SUCCEEDED(pSample->GetTime(&t0, &t1)) ? t0 : AV_NOPTS_VALUE;
+    if (pSample->IsSyncPoint() == S_OK)
+        packet->flags |= AV_PKT_FLAG_KEY;
+    if (pSample->IsDiscontinuity() == S_OK)
+        m_discontinuity = true;
+    return Decode(packet.get());
+}
+
+// Sends one packet (null: drain) and delivers every picture that comes out.
+HRESULT CVideoDecoder::Decode(const AVPacket *packet)
+{
+    int sent = avcodec_send_packet(m_codec.get(), packet);
+    HRESULT result = S_OK;
+    for (;;) {
+        const int r = avcodec_receive_frame(m_codec.get(), m_frame.get());
+        if (r == AVERROR(EAGAIN) && sent == AVERROR(EAGAIN)) {
+            sent = avcodec_send_packet(m_codec.get(), packet);
+            continue;
+        }
+        if (r < 0)
+            break;
+        const HRESULT hr = result == S_OK ? DeliverFrame(m_frame.get()) : S_OK;
+        av_frame_unref(m_frame.get());
+        if (hr != S_OK)
+            result = hr;  // keep draining the decoder, deliver no more
+    }
+    // A corrupt packet is not the end of the stream.
+    return FAILED(result) && result != VFW_E_NOT_COMMITTED ? result : S_OK;
+}
+
+HRESULT CVideoDecoder::DeliverFrame(const AVFrame *frame)
+{
+    REFERENCE_TIME t0 = frame->best_effort_timestamp;
+    if (t0 == AV_NOPTS_VALUE)
+        t0 = m_nextTime;
+    REFERENCE_TIME duration = m_in.frameDuration;
+    if (duration <= 0)
+        duration = frame->pkt_duration > 0 ? frame->pkt_duration : 400000;
+    REFERENCE_TIME t1 = t0 + duration;
+    m_nextTime = t1;
+    ComPtr<IMediaSample> out;
+    HRESULT hr = m_pOutput->GetDeliveryBuffer(out.ReleaseAndGetAddressOf(), nullptr, nullptr, 0);
+    if (FAILED(hr))
+        return hr;
+    BYTE *dst = nullptr;
+    out->GetPointer(&dst);
+    hr = WritePicture(frame, dst, out->GetSize());
+    if (FAILED(hr))
+        return S_OK;  // an odd picture is skipped, the stream goes on
+    out->SetActualDataLength(ImageSize(m_outSubtype, m_outWidth, m_outHeight));
+    out->SetTime(&t0, &t1);
+    out->SetSyncPoint(frame->key_frame != 0);
+    out->SetPreroll(t1 <= 0);
+    out->SetDiscontinuity(m_discontinuity);
+    m_discontinuity = false;
+    return m_pOutput->Deliver(out.Get());
+}
+
+HRESULT CVideoDecoder::WritePicture(const AVFrame *frame, BYTE *dst, LONG size)
+{
+    if (size < ImageSize(m_outSubtype, m_outWidth, m_outHeight))
+        return E_FAIL;
+    uint8_t *planes[4];
+    int strides[4];
+    const AVPixelFormat want = PlanesFor(m_outSubtype, dst, m_outWidth, m_outHeight, planes, strides);
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    const bool same = (format == want || (want == AV_PIX_FMT_YUV420P && format == AV_PIX_FMT_YUVJ420P))
+        && frame->width == m_outWidth && frame->height == m_outHeight;
+    if (same) {
+        av_image_copy(planes, strides, const_cast<const uint8_t **>(frame->data), frame->linesize,
+                      want, m_outWidth, m_outHeight);
+        return S_OK;
+    }
+    m_sws.reset(sws_getCachedContext(m_sws.release(), frame->width, frame->height, format, m_outWidth,
+                                     m_outHeight, want, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!m_sws)
+        return E_FAIL;
+    sws_scale(m_sws.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+    return S_OK;
+}
+
+HRESULT CVideoDecoder::EndOfStream()
+{
+    CAutoLock lock(m_csReceive);
+    if (m_codec) {
+        Decode(nullptr);
+        avcodec_flush_buffers(m_codec.get());  // ready for a stream after a seek
+    }
+    return m_pOutput->DeliverEndOfStream();
+}
+
+HRESULT CVideoDecoder::EndFlush()
+{
+    {
+        // The upstream thread is out of Receive by now: the flush released it.
+        CAutoLock lock(m_csReceive);
+        if (m_codec)
+            avcodec_flush_buffers(m_codec.get());
+        m_discontinuity = true;
+    }
+    return CTransformFilter::EndFlush();
+}

@@ -1,0 +1,414 @@
+// "LAV Splitter Source" with the libavcodec decoders, on clips written at
+// run time: media types, frames and their times from the start and after
+// exact and key-frame seeks, and bad input.
+#include "ClipMaker.h"
+
+#include "platform/dshow/FilterCatalogue.h"
+#include "platform/dshow/FilterGraph.h"
+#include "platform/dshow/Renderer.h"
+#include "platform/ffmpeg/AudioDecoder.h"
+#include "platform/ffmpeg/FFmpegFilters.h"
+#include "platform/ffmpeg/LavSplitter.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <mutex>
+#include <random>
+
+namespace {
+
+constexpr REFERENCE_TIME kFrame = 400000;
+const CLSID CLSID_PictureRenderer{0x7E57F0FF, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
+const CLSID CLSID_SoundSink{0x7E57F0FF, 0, 0, {0, 0, 0, 0, 0, 0, 0, 2}};
+
+struct Shown {
+    int index;
+    REFERENCE_TIME start;
+};
+
+// Takes I420 pictures; records each presented frame's index and stream time.
+class PictureRenderer : public CBaseRenderer {
+public:
+    PictureRenderer() : CBaseRenderer(CLSID_PictureRenderer, L"Picture Renderer") {}
+    HRESULT CheckMediaType(const CMediaType *pmt) override
+    {
+        const auto *vih = pmt->FormatAs<VIDEOINFOHEADER2>();
+        if (pmt->Type() != MEDIATYPE_Video || pmt->Subtype() != subtype || pmt->FormatType() != FORMAT_VideoInfo2
+            || !vih)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        width = vih->bmiHeader.biWidth;
+        return S_OK;
+    }
+    HRESULT DoRenderSample(IMediaSample *s) override
+    {
+        BYTE *p = nullptr;
+        s->GetPointer(&p);
+        REFERENCE_TIME t0 = -1, t1 = -1;
+        s->GetTime(&t0, &t1);
+        // The centre pixel: luma for the planar types, blue for RGB32.
+        const int luma = subtype == MEDIASUBTYPE_RGB32 ? p[(72 * width + 88) * 4] : p[72 * width + 88];
+        const int index = subtype == MEDIASUBTYPE_RGB32 ? cliptest::IndexForLuma(luma * 219 / 255 + 16)
+                                                        : cliptest::IndexForLuma(luma);
+        std::lock_guard lock(m_lock);
+        m_shown.push_back({index, t0});
+        return S_OK;
+    }
+    void OnReceiveFirstSample(IMediaSample *) override {}  // the paused picture is not counted
+    std::vector<Shown> Shown_()
+    {
+        std::lock_guard lock(m_lock);
+        return m_shown;
+    }
+    void Clear()
+    {
+        std::lock_guard lock(m_lock);
+        m_shown.clear();
+    }
+    GUID subtype = MEDIASUBTYPE_I420;
+    int width = 0;
+
+private:
+    std::mutex m_lock;
+    std::vector<Shown> m_shown;
+};
+
+// Takes 16-bit PCM and counts the bytes.
+class SoundSink : public CBaseRenderer {
+public:
+    SoundSink() : CBaseRenderer(CLSID_SoundSink, L"Sound Sink") {}
+    HRESULT CheckMediaType(const CMediaType *pmt) override
+    {
+        return pmt->Type() == MEDIATYPE_Audio && pmt->Subtype() == MEDIASUBTYPE_PCM ? S_OK
+                                                                                  : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    HRESULT DoRenderSample(IMediaSample *s) override
+    {
+        bytes += s->GetActualDataLength();
+        return S_OK;
+    }
+    std::atomic<long> bytes{0};
+};
+
+ComPtr<IPin> PinOf(IBaseFilter *f, int n)
+{
+    ComPtr<IEnumPins> pins;
+    f->EnumPins(pins.ReleaseAndGetAddressOf());
+    ComPtr<IPin> pin;
+    for (int i = 0; i <= n; ++i)
+        if (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) != S_OK)
+            return nullptr;
+    return pin;
+}
+
+class SplitterTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { RegisterFFmpegFilters(); }
+
+    std::string Clip(const char *name, cliptest::ClipSpec spec = {})
+    {
+        spec.path = dir.filePath(name).toStdString();
+        EXPECT_TRUE(cliptest::MakeClip(spec)) << name;
+        return spec.path;
+    }
+
+    // Loads `path` into a new splitter; the HRESULT of Load.
+    HRESULT Load(const std::string &path)
+    {
+        EXPECT_EQ(S_OK, CoCreateInstance(CLSID_LAVSplitterSource, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_IBaseFilter, source.ReleaseAndGetVoidAddress()));
+        auto file = ComQuery<IFileSourceFilter>(source);
+        const std::wstring wide(path.begin(), path.end());
+        return file->Load(wide.c_str(), nullptr);
+    }
+
+    // Source -> decoder -> renderer in a graph without a clock.
+    void Build(const std::string &path)
+    {
+        ASSERT_EQ(S_OK, Load(path));
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                         graph.ReleaseAndGetVoidAddress()));
+        ComQuery<IMediaFilter>(graph)->SetSyncSource(nullptr);
+        ASSERT_EQ(S_OK, graph->AddFilter(source.Get(), L"Source"));
+        renderer = MakeCom<PictureRenderer>();
+        renderer->subtype = subtype;
+        ASSERT_EQ(S_OK, graph->AddFilter(renderer.Get(), L"Renderer"));
+        ASSERT_EQ(S_OK, graph->Connect(PinOf(source.Get(), 0).Get(), renderer->InputPin()));
+    }
+
+    // Runs to the end; the frames presented.
+    std::vector<Shown> Play()
+    {
+        renderer->Clear();
+        auto control = ComQuery<IMediaControl>(graph);
+        EXPECT_TRUE(SUCCEEDED(control->Run()));
+        LONG code = 0;
+        EXPECT_EQ(S_OK, ComQuery<IMediaEvent>(graph)->WaitForCompletion(10000, &code));
+        EXPECT_EQ(EC_COMPLETE, code);
+        control->Stop();
+        return renderer->Shown_();
+    }
+
+    // Seeks the stopped graph; the segment start.
+    REFERENCE_TIME Seek(REFERENCE_TIME target, bool keyFrame)
+    {
+        LONGLONG pos = target;
+        const DWORD flags = AM_SEEKING_AbsolutePositioning | AM_SEEKING_ReturnTime
+            | (keyFrame ? AM_SEEKING_SeekToKeyFrame : 0);
+        EXPECT_EQ(S_OK, ComQuery<IMediaSeeking>(PinOf(source.Get(), 0))
+                            ->SetPositions(&pos, flags, nullptr, AM_SEEKING_NoPositioning));
+        return pos;
+    }
+
+    void TearDown() override
+    {
+        if (graph)
+            ComQuery<IMediaControl>(graph)->Stop();
+    }
+
+    QTemporaryDir dir;
+    ComPtr<IBaseFilter> source;
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<PictureRenderer> renderer;
+    GUID subtype = MEDIASUBTYPE_I420;
+};
+
+void ExpectFrames(const std::vector<Shown> &shown, int first, int last, REFERENCE_TIME segmentStart)
+{
+    std::string seen;
+    for (const Shown &s : shown)
+        seen += std::to_string(s.index) + "@" + std::to_string(s.start) + " ";
+    SCOPED_TRACE(seen);
+    ASSERT_EQ(static_cast<size_t>(last - first + 1), shown.size());
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const int n = first + static_cast<int>(i);
+        EXPECT_EQ(n, shown[i].index) << "at " << i;
+        EXPECT_EQ(n * kFrame - segmentStart, shown[i].start) << "frame " << n;
+    }
+}
+
+} // namespace
+
+// ---- Media types ------------------------------------------------------------------
+
+struct TypeCase {
+    const char *name;
+    AVCodecID codec;
+    GUID subtype, format;
+};
+
+TEST_F(SplitterTest, OffersTheWindowsMediaTypesPerContainer)
+{
+    const TypeCase cases[] = {
+        {"clip.mp4", AV_CODEC_ID_MPEG4, FourCCGuid(MAKEFOURCC('M', 'P', '4', 'V')), FORMAT_VideoInfo2},
+        {"clip.mkv", AV_CODEC_ID_MPEG4, FourCCGuid(MAKEFOURCC('F', 'M', 'P', '4')), FORMAT_VideoInfo2},
+        {"clip.mpg", AV_CODEC_ID_MPEG2VIDEO, MEDIASUBTYPE_MPEG2_VIDEO, FORMAT_MPEG2Video},
+        {"clip1.mpg", AV_CODEC_ID_MPEG1VIDEO, MEDIASUBTYPE_MPEG1Payload, FORMAT_MPEGVideo},
+        {"clip.ts", AV_CODEC_ID_MPEG2VIDEO, MEDIASUBTYPE_MPEG2_VIDEO, FORMAT_MPEG2Video},
+    };
+    for (const TypeCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        cliptest::ClipSpec spec;
+        spec.codec = c.codec;
+        const bool anamorphic = c.codec == AV_CODEC_ID_MPEG4;
+        if (anamorphic)
+            spec.sar = AVRational{4, 3};
+        ASSERT_EQ(S_OK, Load(Clip(c.name, spec)));
+        ComPtr<IPin> pin = PinOf(source.Get(), 0);
+        ASSERT_TRUE(pin);
+        EXPECT_FALSE(PinOf(source.Get(), 1));
+        ComPtr<IEnumMediaTypes> types;
+        pin->EnumMediaTypes(types.ReleaseAndGetAddressOf());
+        AM_MEDIA_TYPE *mt = nullptr;
+        ASSERT_EQ(S_OK, types->Next(1, &mt, nullptr));
+        const CMediaType type = *mt;
+        DeleteMediaType(mt);
+        EXPECT_EQ(MEDIATYPE_Video, type.Type());
+        EXPECT_EQ(GuidToString(c.subtype), GuidToString(type.Subtype()));
+        EXPECT_EQ(GuidToString(c.format), GuidToString(type.FormatType()));
+        // Every block these carry starts with the VIDEOINFOHEADER2 fields or,
+        // for MPEG-1, with a VIDEOINFOHEADER.
+        const bool mpeg1 = type.FormatType() == FORMAT_MPEGVideo;
+        const auto *v1 = type.FormatAs<VIDEOINFOHEADER>();
+        const auto *v2 = type.FormatAs<VIDEOINFOHEADER2>();
+        ASSERT_TRUE(v1 && (mpeg1 || v2));
+        EXPECT_EQ(kFrame, mpeg1 ? v1->AvgTimePerFrame : v2->AvgTimePerFrame);
+        EXPECT_EQ(176, mpeg1 ? v1->bmiHeader.biWidth : v2->bmiHeader.biWidth);
+        if (type.FormatType() == FORMAT_MPEG2Video) {
+            const auto *info = type.FormatAs<MPEG2VIDEOINFO>();
+            ASSERT_GE(info->cbSequenceHeader, 4u);
+            const auto *seq = reinterpret_cast<const BYTE *>(info->dwSequenceHeader);
+            EXPECT_EQ(0xB3, seq[3]);  // a sequence header
+            EXPECT_EQ(11u, info->hdr.dwPictAspectRatioX);
+            EXPECT_EQ(9u, info->hdr.dwPictAspectRatioY);
+        } else if (type.FormatType() == FORMAT_VideoInfo2) {
+            // 176x144 with 4:3 pixels shows as 44:27.
+            const auto *v2 = type.FormatAs<VIDEOINFOHEADER2>();
+            EXPECT_EQ(44u, v2->dwPictAspectRatioX);
+            EXPECT_EQ(27u, v2->dwPictAspectRatioY);
+        }
+        LONGLONG duration = 0;
+        ComQuery<IMediaSeeking>(pin)->GetDuration(&duration);
+        // Program and transport streams have no index: their length is
+        // estimated from the last time stamps.
+        const bool indexed = c.codec == AV_CODEC_ID_MPEG4;
+        EXPECT_NEAR(25 * kFrame, duration, indexed ? 0 : 4 * kFrame);
+    }
+}
+
+// ---- Playing and seeking ----------------------------------------------------------------
+
+struct PlayCase {
+    const char *name;
+    AVCodecID codec;
+    int bFrames;
+    bool exactSeeks, keySeeks;
+};
+
+class PlayTest : public SplitterTest, public ::testing::WithParamInterface<PlayCase> {};
+
+TEST_P(PlayTest, PresentsEveryFrameAtItsTimeFromTheStartAndAfterSeeks)
+{
+    cliptest::ClipSpec spec;
+    spec.codec = GetParam().codec;
+    spec.bFrames = GetParam().bFrames;
+    Build(Clip(GetParam().name, spec));
+    ExpectFrames(Play(), 0, 24, 0);
+    if (!GetParam().exactSeeks)
+        return;
+
+    // Exact seeks: the frame that contains the target comes first.
+    for (REFERENCE_TIME target : {7 * kFrame, 13 * kFrame + kFrame / 2, 24 * kFrame, 1 * kFrame}) {
+        SCOPED_TRACE(target);
+        EXPECT_EQ(target, Seek(target, false));
+        ExpectFrames(Play(), static_cast<int>(target / kFrame), 24, target);
+    }
+
+    if (!GetParam().keySeeks)
+        return;
+    // A key-frame seek starts the segment on the key frame before the target.
+    const REFERENCE_TIME key = Seek(17 * kFrame, true);
+    EXPECT_EQ(12 * kFrame, key);
+    ExpectFrames(Play(), 12, 24, key);
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, PlayTest,
+                         ::testing::Values(PlayCase{"mpeg4.mp4", AV_CODEC_ID_MPEG4, 0, true, true},
+                                           PlayCase{"mpeg4b.mkv", AV_CODEC_ID_MPEG4, 2, true, true},
+                                           PlayCase{"mpeg2b.mpg", AV_CODEC_ID_MPEG2VIDEO, 2, true, false},
+                                           PlayCase{"mpeg2b.ts", AV_CODEC_ID_MPEG2VIDEO, 2, false, false},
+                                           PlayCase{"mpeg1.mpg", AV_CODEC_ID_MPEG1VIDEO, 0, true, false}),
+                         [](const auto &info) {
+                             std::string n = info.param.name;
+                             for (char &c : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return n;
+                         });
+
+TEST_F(SplitterTest, TransportStreamStartOffsetIsMediaTimeZero)
+{
+    cliptest::ClipSpec spec;
+    spec.codec = AV_CODEC_ID_MPEG2VIDEO;
+    const std::string path = Clip("offset.ts", spec);
+    {
+        AVFormatContext *raw = nullptr;
+        ASSERT_EQ(0, avformat_open_input(&raw, path.c_str(), nullptr, nullptr));
+        ffmpeg::FormatPtr probe(raw);
+        avformat_find_stream_info(raw, nullptr);
+        EXPECT_GT(raw->start_time, 0) << "the clip should start late";
+    }
+    Build(path);
+    ExpectFrames(Play(), 0, 24, 0);
+}
+
+TEST_F(SplitterTest, DecoderFallsBackToRgb32AndSecondDecoderIsRegistered)
+{
+    subtype = MEDIASUBTYPE_RGB32;
+    Build(Clip("rgb.mp4"));
+    ExpectFrames(Play(), 0, 24, 0);
+
+    auto decoders = FiltersAccepting(MEDIATYPE_Video, MEDIASUBTYPE_MPEG2_VIDEO);
+    ASSERT_GE(decoders.size(), 2u);
+    EXPECT_EQ(GuidToString(CLSID_VidstillVideoDecoder), GuidToString(decoders[0].clsid));
+    EXPECT_EQ(GuidToString(CLSID_VidstillVideoDecoderST), GuidToString(decoders[1].clsid));
+}
+
+TEST_F(SplitterTest, AudioStreamGetsItsOwnPinAndDecodesToPcm)
+{
+    cliptest::ClipSpec spec;
+    spec.audio = true;
+    Build(Clip("av.mkv", spec));
+    ComPtr<IPin> audio = PinOf(source.Get(), 1);
+    ASSERT_TRUE(audio);
+    auto sink = MakeCom<SoundSink>();
+    ASSERT_EQ(S_OK, graph->AddFilter(sink.Get(), L"Sound"));
+    ASSERT_EQ(S_OK, graph->Connect(audio.Get(), sink->InputPin()));
+
+    auto select = ComQuery<IAMStreamSelect>(source);
+    DWORD count = 0;
+    select->Count(&count);
+    EXPECT_EQ(2u, count);
+    DWORD group = 9;
+    EXPECT_EQ(S_OK, select->Info(1, nullptr, nullptr, nullptr, &group, nullptr, nullptr, nullptr));
+    EXPECT_EQ(1u, group);
+
+    ExpectFrames(Play(), 0, 24, 0);
+    // A second of 48 kHz stereo, give or take the coder's delay.
+    EXPECT_NEAR(48000 * 4, sink->bytes.load(), 48000 * 4 / 10);
+}
+
+// ---- Bad input ----------------------------------------------------------------------------
+
+TEST_F(SplitterTest, UnreadableFilesFailToLoad)
+{
+    const std::string empty = dir.filePath("empty.mp4").toStdString();
+    std::ofstream(empty).close();
+    EXPECT_TRUE(FAILED(Load(empty)));
+    EXPECT_FALSE(PinOf(source.Get(), 0));
+    EXPECT_TRUE(FAILED(Load(dir.filePath("missing.mkv").toStdString())));
+}
+
+// Whatever libavformat makes of it, loading and playing end without a hang.
+TEST_F(SplitterTest, RandomAndTruncatedFilesEndCleanly)
+{
+    std::vector<std::string> paths;
+    const std::string noise = dir.filePath("noise.avi").toStdString();
+    {
+        std::mt19937 random(7);
+        std::ofstream out(noise, std::ios::binary);
+        for (int i = 0; i < 65536; ++i)
+            out.put(static_cast<char>(random()));
+    }
+    paths.push_back(noise);
+    for (const char *name : {"cut.mpg", "cut.mkv", "cut.ts", "cut.mp4"}) {
+        cliptest::ClipSpec spec;
+        spec.codec = AV_CODEC_ID_MPEG2VIDEO;
+        const std::string path = Clip(name, spec);
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size() / 2);
+        paths.push_back(path);
+    }
+    for (const std::string &path : paths) {
+        SCOPED_TRACE(path);
+        graph.Reset();
+        if (FAILED(Load(path)))
+            continue;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                         graph.ReleaseAndGetVoidAddress()));
+        ComQuery<IMediaFilter>(graph)->SetSyncSource(nullptr);
+        graph->AddFilter(source.Get(), L"Source");
+        renderer = MakeCom<PictureRenderer>();
+        graph->AddFilter(renderer.Get(), L"Renderer");
+        if (FAILED(graph->Connect(PinOf(source.Get(), 0).Get(), renderer->InputPin())))
+            continue;
+        auto control = ComQuery<IMediaControl>(graph);
+        control->Run();
+        LONG code = 0;
+        EXPECT_EQ(S_OK, ComQuery<IMediaEvent>(graph)->WaitForCompletion(10000, &code));
+        EXPECT_EQ(S_OK, control->Stop());
+        EXPECT_LE(renderer->Shown_().size(), 25u);
+    }
+}

@@ -39,6 +39,14 @@ public:
         m_renderer->FlushQueued(false);
         return hr;
     }
+    // The graph completes when the sound has been heard, not when it was
+    // handed over.
+    HRESULT EndOfStream() override
+    {
+        if (CheckStreaming() == S_OK)
+            m_renderer->WaitForDrain();
+        return CRendererInputPin::EndOfStream();
+    }
 
 private:
     CDSoundRender *const m_renderer;
@@ -237,17 +245,21 @@ HRESULT CDSoundRender::DoRenderSample(IMediaSample *pMediaSample)
     return S_OK;
 }
 
-// Until less than kLead is queued, or a state change or flush interrupts.
+// Until no more than `most` is queued, or a state change or flush interrupts.
 // The queue drains by the device (or the silent sink's clock), which does
 // not tell us: sleep for the time the excess takes to play.
-void CDSoundRender::WaitForRoom()
+void CDSoundRender::WaitForRoom() { WaitUntilQueued(kLead); }
+
+void CDSoundRender::WaitForDrain() { WaitUntilQueued(0); }
+
+void CDSoundRender::WaitUntilQueued(REFERENCE_TIME most)
 {
     std::unique_lock lock(m_waitLock);
     const uint64_t interrupts = m_interrupts;
     for (;;) {
         if (m_interrupts != interrupts || State() != State_Running)
             return;
-        const REFERENCE_TIME excess = m_output->QueuedTime() - kLead;
+        const REFERENCE_TIME excess = m_output->QueuedTime() - most;
         if (excess <= 0)
             return;
         m_waitWake.wait_for(lock, std::chrono::nanoseconds(std::max<REFERENCE_TIME>(excess, 10000) * 100));

@@ -12,7 +12,8 @@
 // which Stop, Pause and a flush need: they interrupt the wait first
 // (m_waitLock, m_interrupts) and only then take the renderer's locks. The
 // interrupted sample is still written; stop and flush clear the queue after
-// the streaming thread has left.
+// the streaming thread has left. End of stream waits until the queue has
+// been played, so the graph completes when the sound was heard.
 //
 // Threads: as CBaseRenderer. IBasicAudio: any thread.
 #pragma once
@@ -85,14 +86,17 @@ public:
     static void ApplyGain(int16_t *samples, size_t count, int channels, LONG volume, LONG balance);
 
     AudioOutput *Output() const { return m_output.get(); }
-    // The flush hook of the input pin; not for callers.
+    // The input pin's hooks; not for callers. Streaming thread: waits until
+    // everything queued was played (or a state change or flush).
     void FlushQueued(bool begin);
+    void WaitForDrain();
 
     static constexpr REFERENCE_TIME kLead = 2000000;  // 200 ms queued ahead
 
 private:
     void Interrupt();
     void WaitForRoom();
+    void WaitUntilQueued(REFERENCE_TIME most);
 
     const std::shared_ptr<AudioOutput> m_output;
     ComPtr<CAudioClock> m_clock;

@@ -17,6 +17,8 @@ struct DecodedClip {
     int audioStreams = 0;
     std::vector<int> indices; // frame index of every decoded picture, in output order
     std::vector<std::vector<uint8_t>> videoPackets; // kept when asked (DV packs)
+    std::vector<int16_t> pcm; // interleaved samples of the first audio stream when it is 16-bit PCM
+    int pcmChannels = 0;
 };
 
 // Decodes every video frame of the first video stream.
@@ -38,6 +40,10 @@ inline DecodedClip DecodeClip(const std::string &path, bool keepPackets = false)
     }
     if (vi < 0 || !codec)
         return d;
+    const int ai = av_find_best_stream(in.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    const bool pcm = ai >= 0 && in->streams[ai]->codecpar->codec_id == AV_CODEC_ID_PCM_S16LE;
+    if (pcm)
+        d.pcmChannels = in->streams[ai]->codecpar->ch_layout.nb_channels;
     AVStream *st = in->streams[vi];
     CodecContextPtr dec(avcodec_alloc_context3(codec));
     if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0
@@ -62,6 +68,9 @@ inline DecodedClip DecodeClip(const std::string &path, bool keepPackets = false)
                 d.videoPackets.emplace_back(pkt->data, pkt->data + pkt->size);
             avcodec_send_packet(dec.get(), pkt.get());
             drain();
+        } else if (pcm && pkt->stream_index == ai) {
+            const auto *s = reinterpret_cast<const int16_t *>(pkt->data);
+            d.pcm.insert(d.pcm.end(), s, s + pkt->size / 2);
         }
         av_packet_unref(pkt.get());
     }

@@ -178,11 +178,18 @@ TEST_F(DvTest, Type1IsOneInterleavedStreamWithAdvancingCodes)
         EXPECT_EQ(c.date.hour * 3600 + c.date.minute * 60 + c.date.second, next ? 0 : 86399);
         EXPECT_EQ(c.timecode.seconds * 25 + c.timecode.frames, i);
     }
-    // libavformat reads type 1 through its own DV demuxer: the pictures are all there.
+    // libavformat reads type 1 through its own DV demuxer: the pictures are all
+    // there, and so is the tone, sample for sample.
     const DecodedClip d = DecodeClip(o.path);
     EXPECT_EQ(d.indices, Sequence(27));
     EXPECT_EQ(d.width, 720);
     EXPECT_EQ(d.height, 576);
+    ASSERT_EQ(d.pcmChannels, 2);
+    ASSERT_EQ(d.pcm.size(), size_t(27 * 1920 * 2));
+    int wrong = 0;
+    for (size_t n = 0; n < d.pcm.size() / 2; ++n)
+        wrong += d.pcm[2 * n] != DvToneSample(0, long(n)) || d.pcm[2 * n + 1] != DvToneSample(1, long(n));
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(DvTest, Type2NtscHasSeparateAudioAndCodesInEveryFrame)
@@ -211,6 +218,26 @@ TEST_F(DvTest, Type2NtscHasSeparateAudioAndCodesInEveryFrame)
         EXPECT_EQ(c.date.second, i >= 30 ? 1 : 0);
         EXPECT_EQ(c.timecode.seconds * 30 + c.timecode.frames, i);
     }
+}
+
+TEST_F(DvTest, Type1NtscCarriesTheToneInItsFrames)
+{
+    ClipOptions o;
+    o.path = dir.filePath("dvn.avi").toStdString();
+    o.codec = "dv";
+    o.dvType = 1;
+    o.rate = {30000, 1001};
+    o.frames = 10;
+    const ClipResult r = WriteClip(o);
+    ASSERT_TRUE(r.ok) << r.error;
+    const DecodedClip d = DecodeClip(o.path);
+    EXPECT_EQ(d.indices, Sequence(10));
+    ASSERT_EQ(d.pcmChannels, 2);
+    ASSERT_EQ(d.pcm.size(), size_t(2 * 8008 * 2)); // 1600 + 4 x 1602 per five frames
+    int wrong = 0;
+    for (size_t n = 0; n < d.pcm.size() / 2; ++n)
+        wrong += d.pcm[2 * n] != DvToneSample(0, long(n)) || d.pcm[2 * n + 1] != DvToneSample(1, long(n));
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(MkMediaRefuses, WhatItCannotWrite)

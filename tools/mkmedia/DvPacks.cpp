@@ -1,5 +1,6 @@
 #include "tools/mkmedia/DvPacks.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -122,6 +123,26 @@ void PatchAudio(uint8_t *seq, int s, int sequences, bool pal, int samples, const
     }
 }
 
+// 16-bit 48 kHz samples are spread over the frame: sample n of a channel goes
+// to sequence (n/3 + 2(n%3)) mod half, audio block 3(n%3) + (n%rows)/(rows/3),
+// byte pair 8 + 2(n/rows), most significant byte first; the right channel
+// uses the second half of the sequences.
+void WriteTone(uint8_t *frame, bool pal, long long frameNumber, int samples)
+{
+    const int half = pal ? 6 : 5;
+    const int rows = pal ? 54 : 45;
+    const long long first = DvSamplesBefore(pal, frameNumber);
+    for (int ch = 0; ch < 2; ++ch)
+        for (int n = 0; n < samples; ++n) {
+            const int seq = (n / 3 + 2 * (n % 3)) % half + ch * half;
+            const int block = 3 * (n % 3) + (n % rows) / (rows / 3);
+            const size_t at = seq * kDifSequenceSize + kAudio0 + block * kAudioStride + 8 + 2 * (n / rows);
+            const int16_t v = DvToneSample(ch, first + n);
+            frame[at] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
+            frame[at + 1] = static_cast<uint8_t>(v);
+        }
+}
+
 bool DateIsReal(const DvDateTime &t)
 {
     if (t.month < 1 || t.month > 12 || t.day < 1 || t.hour > 23 || t.minute > 59 || t.second > 59)
@@ -173,6 +194,23 @@ int DvAudioSamples(bool pal, long long frameNumber)
     return frameNumber % 5 == 0 ? 1600 : 1602;
 }
 
+long long DvSamplesBefore(bool pal, long long frameNumber)
+{
+    if (pal)
+        return 1920 * frameNumber;
+    long long n = 8008 * (frameNumber / 5);
+    for (long long f = frameNumber / 5 * 5; f < frameNumber; ++f)
+        n += DvAudioSamples(false, f);
+    return n;
+}
+
+int16_t DvToneSample(int channel, long long n)
+{
+    // 375 Hz left, 750 Hz right: whole periods in 128 and 64 samples at 48 kHz.
+    const double hz = channel == 0 ? 375.0 : 750.0;
+    return static_cast<int16_t>(std::lround(8000.0 * std::sin(2 * M_PI * hz * double(n) / 48000.0)));
+}
+
 bool PatchDvFrame(uint8_t *frame, size_t size, long long frameNumber, const DvDateTime &start)
 {
     const bool pal = size == kDvPalFrameSize;
@@ -191,6 +229,7 @@ bool PatchDvFrame(uint8_t *frame, size_t size, long long frameNumber, const DvDa
         PatchVaux(seq, t);
         PatchAudio(seq, s, sequences, pal, samples, t);
     }
+    WriteTone(frame, pal, frameNumber, samples);
     return true;
 }
 

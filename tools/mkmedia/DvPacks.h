@@ -43,9 +43,15 @@ DvDateTime AddSeconds(const DvDateTime &start, long long seconds);
 // Audio samples per channel that 48 kHz DV carries in frame `frameNumber`.
 int DvAudioSamples(bool pal, long long frameNumber);
 
+// Samples per channel in the frames before `frameNumber`.
+long long DvSamplesBefore(bool pal, long long frameNumber);
+
+// The tone written into DV frames, sample `n` of channel 0 (left) or 1 (right).
+int16_t DvToneSample(int channel, long long n);
+
 // Writes into `frame` (one DV frame from the encoder) the time code, recording
-// date and time packs in subcode and VAUX, and the AAUX packs for 48 kHz 16-bit
-// stereo with silent samples. Returns false for a frame of the wrong size.
+// date and time packs in subcode and VAUX, and the AAUX packs and samples of a
+// 48 kHz 16-bit stereo tone (DvToneSample). Returns false for a frame of the wrong size.
 bool PatchDvFrame(uint8_t *frame, size_t size, long long frameNumber, const DvDateTime &start);
 
 // Reads the packs of one DV frame (any size; sequences past the end are skipped).

@@ -191,6 +191,23 @@ TEST(DSoundRender, VolumeScalesTheSamples)
     EXPECT_EQ(stereo[1], 1000);
 }
 
+// The sample that completes a pause goes to the device at Run, once.
+TEST(DSoundRender, PausedSampleIsWrittenOnceAtRun)
+{
+    auto output = std::make_shared<ManualOutput>();
+    AudioRig rig(output);
+    rig.renderer->Pause();
+    rig.source->Pause();
+    rig.Feed(1);
+    FILTER_STATE state;
+    EXPECT_EQ(rig.renderer->GetState(5000, &state), S_OK);  // cued
+    EXPECT_EQ(output->QueuedTime(), 0);
+    rig.renderer->Run(0);
+    rig.source->Run(0);
+    rig.feeder.join();
+    EXPECT_EQ(output->QueuedTime(), kTenth);
+}
+
 // In a graph the renderer is the clock, and its end of stream completes it.
 TEST(DSoundRender, GraphUsesItsClockAndCompletes)
 {

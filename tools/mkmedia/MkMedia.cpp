@@ -223,62 +223,82 @@ int64_t SamplesBefore(int frame, Rational rate)
     return av_rescale(frame, int64_t(48000) * rate.den, rate.num);
 }
 
-void WriteMuxed(const ClipOptions &o, Plan &p)
+// One muxed output and the encoders feeding it.
+struct Muxed {
+    OutputContextPtr oc;
+    VideoEncoder video;
+    AudioEncoder audio;
+    AVStream *vs = nullptr;
+    AVStream *as = nullptr;
+};
+
+void OpenStreams(const ClipOptions &o, Plan &p, Muxed &m)
 {
     AVFormatContext *raw = nullptr;
     avformat_alloc_output_context2(&raw, nullptr, p.container.format, o.path.c_str());
     if (!raw)
         Fail(std::string("no muxer ") + p.container.format);
-    OutputContextPtr oc(raw);
-    const bool global = oc->oformat->flags & AVFMT_GLOBALHEADER;
-    VideoEncoder video;
-    AudioEncoder audio;
-    AVStream *vs = nullptr;
-    AVStream *as = nullptr;
+    m.oc.reset(raw);
+    const bool global = m.oc->oformat->flags & AVFMT_GLOBALHEADER;
     if (!p.settings.encoder.empty()) {
         p.settings.globalHeader = global;
-        if (std::string e = video.Open(p.settings); !e.empty())
+        if (std::string e = m.video.Open(p.settings); !e.empty())
             Fail(e);
-        vs = AddStream(oc.get(), video.context());
-        vs->avg_frame_rate = AVRational{p.settings.rate.num, p.settings.rate.den};
-        vs->sample_aspect_ratio = AVRational{p.settings.sar.num, p.settings.sar.den};
+        m.vs = AddStream(m.oc.get(), m.video.context());
+        m.vs->avg_frame_rate = AVRational{p.settings.rate.num, p.settings.rate.den};
+        m.vs->sample_aspect_ratio = AVRational{p.settings.sar.num, p.settings.sar.den};
     }
     if (!p.audio.empty()) {
-        if (std::string e = audio.Open(p.audio, global); !e.empty())
+        if (std::string e = m.audio.Open(p.audio, global); !e.empty())
             Fail(e);
-        as = AddStream(oc.get(), audio.context());
+        m.as = AddStream(m.oc.get(), m.audio.context());
     }
+}
+
+void WriteHeader(const ClipOptions &o, AVFormatContext *oc)
+{
     if (!(oc->oformat->flags & AVFMT_NOFILE) && avio_open(&oc->pb, o.path.c_str(), AVIO_FLAG_WRITE) < 0)
         Fail("cannot write " + o.path);
     AVDictionary *opts = nullptr;
     const std::string ext = ExtensionOf(o.path);
     if (ext == "mts" || ext == "m2ts")
-        av_dict_set(&opts, "mpegts_m2ts_mode", "1", 0);
-    const int header = avformat_write_header(oc.get(), &opts);
+        av_dict_set(&opts, "mpegts_m2ts_mode", "1", 0); // 192-byte packets
+    const int header = avformat_write_header(oc, &opts);
     std::unique_ptr<AVDictionary, DictDeleter> unused(opts); // what the muxer did not take
     if (header < 0)
         Fail("cannot write the header of " + o.path);
+}
 
-    auto sinkFor = [&](AVStream *st, AVCodecContext *enc, bool dv) {
-        return [&oc, st, enc, dv, &o](AVPacket *pkt) {
-            if (dv && !PatchDv(pkt, o.dvStart))
-                return false;
-            av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
-            pkt->stream_index = st->index;
-            return av_interleaved_write_frame(oc.get(), pkt) >= 0;
-        };
+PacketSink SinkFor(AVFormatContext *oc, AVStream *st, AVCodecContext *enc, const DvDateTime *dv)
+{
+    if (!st)
+        return {};
+    return [oc, st, enc, dv](AVPacket *pkt) {
+        if (dv && !PatchDv(pkt, *dv))
+            return false;
+        av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
+        pkt->stream_index = st->index;
+        return av_interleaved_write_frame(oc, pkt) >= 0;
     };
-    const PacketSink vsink = vs ? sinkFor(vs, video.context(), p.dv) : PacketSink();
-    const PacketSink asink = as ? sinkFor(as, audio.context(), false) : PacketSink();
+}
+
+// Audio runs one frame ahead of video so the muxer interleaves evenly.
+void WriteMuxed(const ClipOptions &o, Plan &p)
+{
+    Muxed m;
+    OpenStreams(o, p, m);
+    WriteHeader(o, m.oc.get());
+    const PacketSink vsink = SinkFor(m.oc.get(), m.vs, m.video.context(), p.dv ? &o.dvStart : nullptr);
+    const PacketSink asink = SinkFor(m.oc.get(), m.as, m.audio.context(), nullptr);
     for (int i = 0; i < p.frames; ++i) {
-        if (as && !audio.EncodeUntil(SamplesBefore(i + 1, p.settings.rate), asink))
+        if (m.as && !m.audio.EncodeUntil(SamplesBefore(i + 1, p.settings.rate), asink))
             Fail("audio encoding failed");
-        if (vs && !video.Encode(i, vsink))
+        if (m.vs && !m.video.Encode(i, vsink))
             Fail("video encoding failed");
     }
-    if ((vs && !video.Encode(-1, vsink)) || (as && !audio.Flush(asink)))
+    if ((m.vs && !m.video.Encode(-1, vsink)) || (m.as && !m.audio.Flush(asink)))
         Fail("flushing the encoders failed");
-    if (av_write_trailer(oc.get()) < 0)
+    if (av_write_trailer(m.oc.get()) < 0)
         Fail("cannot finish " + o.path);
 }
 

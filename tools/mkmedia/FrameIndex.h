@@ -17,7 +17,8 @@ constexpr int kMinIndexWidth = 112;
 constexpr int kMinIndexHeight = 80;
 
 // Draws `index` (0..65535) into an 8-bit luma plane (video range: white 235,
-// black 16). Returns false when the picture is too small.
+// black 16), with the decimal number under it when there is room. Returns
+// false when the picture is too small.
 bool DrawFrameIndex(uint8_t *luma, int stride, int width, int height, int index);
 
 // Returns the index drawn by DrawFrameIndex, or -1 when the marker or the check

@@ -324,10 +324,12 @@ bool CLavSplitter::TimesOf(const AVPacket *pkt, QueuedPacket *item) const
 {
     const AVStream *s = m_format->streams[pkt->stream_index];
     item->sync = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
-    item->timed = pkt->pts != AV_NOPTS_VALUE;
+    // Without reordering, decoding time is presentation time.
+    const int64_t pts = pkt->pts != AV_NOPTS_VALUE || s->codecpar->video_delay > 0 ? pkt->pts : pkt->dts;
+    item->timed = pts != AV_NOPTS_VALUE;
     if (!item->timed)
         return false;
-    item->start = ToRefTime(pkt->pts, s->time_base) - m_startOffset;
+    item->start = ToRefTime(pts, s->time_base) - m_startOffset;
     item->hasStop = pkt->duration > 0;
     item->stop = item->start + (item->hasStop ? ToRefTime(pkt->duration, s->time_base) : 0);
     item->preroll = item->hasStop ? item->stop <= m_segmentStart : item->start < m_segmentStart;
@@ -502,17 +504,19 @@ HRESULT CLavSplitter::SeekFile(REFERENCE_TIME target, REFERENCE_TIME *keyFrame)
     *keyFrame = target;
     if (!MainPin())
         return S_OK;
-    for (REFERENCE_TIME backoff : {REFERENCE_TIME{0}, UNITS, 5 * UNITS, 30 * UNITS}) {
-        if (backoff > target)
-            break;
-        if (SeekAttempt(target, backoff, keyFrame))
+    for (REFERENCE_TIME backoff : {REFERENCE_TIME{0}, UNITS / 2, UNITS, 5 * UNITS, 30 * UNITS}) {
+        if (SeekAttempt(target, std::min(backoff, target), keyFrame))
             return S_OK;
+        if (backoff >= target)
+            break;
     }
-    // From the very beginning.
+    // From the very beginning: by byte for MPEG streams, where a time seek
+    // lands only near the start.
     m_pending.clear();
     const int64_t start = m_format->start_time != AV_NOPTS_VALUE ? m_format->start_time : 0;
-    if (av_seek_frame(m_format.get(), -1, start, AVSEEK_FLAG_BACKWARD) < 0
-        && av_seek_frame(m_format.get(), -1, 0, AVSEEK_FLAG_BYTE) < 0)
+    const bool byBytes = (m_format->iformat->flags & AVFMT_TS_DISCONT) != 0;
+    if ((!byBytes || av_seek_frame(m_format.get(), -1, 0, AVSEEK_FLAG_BYTE) < 0)
+        && av_seek_frame(m_format.get(), -1, start, AVSEEK_FLAG_BACKWARD) < 0)
         return E_FAIL;
     if (!ReadToKeyFrame(keyFrame))
         *keyFrame = 0;
@@ -528,11 +532,23 @@ bool CLavSplitter::SeekAttempt(REFERENCE_TIME target, REFERENCE_TIME backoff, RE
     return ReadToKeyFrame(keyFrame) && *keyFrame <= target;
 }
 
+// The temporal reference of the first MPEG-1/2 picture in a packet (its
+// place in display order within the group of pictures); -1 if none.
+static int TemporalReference(const AVPacket *packet)
+{
+    const uint8_t *p = packet->data;
+    for (int i = 0; i + 5 < packet->size; ++i)
+        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == 0)
+            return (p[i + 4] << 2) | (p[i + 5] >> 6);
+    return -1;
+}
+
 // Reads up to the main stream's first key frame, keeping the other streams'
 // packets on the way (they go out first, as preroll where early).
 bool CLavSplitter::ReadToKeyFrame(REFERENCE_TIME *keyFrame)
 {
     const CLavOutputPin *main = MainPin();
+    const AVStream *s = m_format->streams[main->StreamIndex()];
     for (int n = 0; n < kMaxSeekPackets; ++n) {
         PacketPtr packet = MakePacket();
         const int r = av_read_frame(m_format.get(), packet.get());
@@ -544,12 +560,46 @@ bool CLavSplitter::ReadToKeyFrame(REFERENCE_TIME *keyFrame)
             m_pending.push_back(std::move(packet));
             continue;
         }
-        if (!(packet->flags & AV_PKT_FLAG_KEY) || packet->pts == AV_NOPTS_VALUE)
-            continue;  // undecodable without what came before, or untimed
-        const AVStream *s = m_format->streams[packet->stream_index];
-        *keyFrame = ToRefTime(packet->pts, s->time_base) - m_startOffset;
+        if (!(packet->flags & AV_PKT_FLAG_KEY))
+            continue;  // undecodable without what came before
+        const bool timed = packet->pts != AV_NOPTS_VALUE;
+        const int64_t pts = timed ? packet->pts : packet->dts;
+        *keyFrame = pts != AV_NOPTS_VALUE ? ToRefTime(pts, s->time_base) - m_startOffset : 0;
+        const AVCodecID codec = s->codecpar->codec_id;
+        const bool mpeg = codec == AV_CODEC_ID_MPEG1VIDEO || codec == AV_CODEC_ID_MPEG2VIDEO;
+        const int reference = mpeg ? TemporalReference(packet.get()) : -1;
         m_pending.push_back(std::move(packet));
+        const size_t keyAt = m_pending.size() - 1;
+        if (!timed && reference >= 0 && TimeKeyFrameFromFollowers(reference, keyFrame))
+            m_pending[keyAt]->pts = FromRefTime(*keyFrame + m_startOffset, s->time_base);
         return true;
+    }
+    return false;
+}
+
+// Program streams stamp a key frame only where a packet starts with it; its
+// time follows from a later picture of its group that has one.
+bool CLavSplitter::TimeKeyFrameFromFollowers(int keyReference, REFERENCE_TIME *keyFrame)
+{
+    const int main = MainPin()->StreamIndex();
+    const AVStream *s = m_format->streams[main];
+    const VIDEOINFOHEADER *vih = MainPin()->OfferedType().FormatAs<VIDEOINFOHEADER>();
+    const REFERENCE_TIME frame = vih ? vih->AvgTimePerFrame : 0;
+    for (int n = 0; n < 64 && frame > 0; ++n) {
+        PacketPtr packet = MakePacket();
+        if (av_read_frame(m_format.get(), packet.get()) < 0)
+            return false;
+        const bool ours = packet->stream_index == main;
+        const bool nextGroup = ours && (packet->flags & AV_PKT_FLAG_KEY);
+        const int reference = ours ? TemporalReference(packet.get()) : -1;
+        const int64_t pts = packet->pts;
+        m_pending.push_back(std::move(packet));
+        if (nextGroup)
+            return false;
+        if (reference >= 0 && pts != AV_NOPTS_VALUE) {
+            *keyFrame = ToRefTime(pts, s->time_base) - m_startOffset + (keyReference - reference) * frame;
+            return true;
+        }
     }
     return false;
 }

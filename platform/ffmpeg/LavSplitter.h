@@ -174,6 +174,7 @@ private:
     HRESULT SeekFile(REFERENCE_TIME target, REFERENCE_TIME *keyFrame);
     bool SeekAttempt(REFERENCE_TIME target, REFERENCE_TIME backoff, REFERENCE_TIME *keyFrame);
     bool ReadToKeyFrame(REFERENCE_TIME *keyFrame);
+    bool TimeKeyFrameFromFollowers(int keyReference, REFERENCE_TIME *keyFrame);
     CLavOutputPin *PinForStream(int index) const;
     CLavOutputPin *MainPin() const;
     void ClearQueues();

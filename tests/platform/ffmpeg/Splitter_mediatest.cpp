@@ -296,9 +296,9 @@ TEST_P(PlayTest, PresentsEveryFrameAtItsTimeFromTheStartAndAfterSeeks)
 INSTANTIATE_TEST_SUITE_P(Containers, PlayTest,
                          ::testing::Values(PlayCase{"mpeg4.mp4", AV_CODEC_ID_MPEG4, 0, true, true},
                                            PlayCase{"mpeg4b.mkv", AV_CODEC_ID_MPEG4, 2, true, true},
-                                           PlayCase{"mpeg2b.mpg", AV_CODEC_ID_MPEG2VIDEO, 2, true, false},
-                                           PlayCase{"mpeg2b.ts", AV_CODEC_ID_MPEG2VIDEO, 2, false, false},
-                                           PlayCase{"mpeg1.mpg", AV_CODEC_ID_MPEG1VIDEO, 0, true, false}),
+                                           PlayCase{"mpeg2b.mpg", AV_CODEC_ID_MPEG2VIDEO, 2, true, true},
+                                           PlayCase{"mpeg2b.ts", AV_CODEC_ID_MPEG2VIDEO, 2, true, true},
+                                           PlayCase{"mpeg1.mpg", AV_CODEC_ID_MPEG1VIDEO, 0, true, true}),
                          [](const auto &info) {
                              std::string n = info.param.name;
                              for (char &c : n)

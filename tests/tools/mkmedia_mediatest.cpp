@@ -240,6 +240,35 @@ TEST_F(DvTest, Type1NtscCarriesTheToneInItsFrames)
     EXPECT_EQ(wrong, 0);
 }
 
+TEST(MkMediaDefaults, FollowTheExtension)
+{
+    av_log_set_level(AV_LOG_ERROR);
+    QTemporaryDir dir;
+    ClipOptions o;
+    o.path = dir.filePath("d.mp4").toStdString();
+    const ClipResult r = WriteClip(o);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.videoEncoder, "libx264");
+    EXPECT_EQ(r.audioEncoder, "aac");
+    const DecodedClip d = DecodeClip(o.path);
+    EXPECT_EQ(d.indices, Sequence(50));
+    EXPECT_EQ(d.width, 320);
+    EXPECT_EQ(d.height, 240);
+    EXPECT_EQ(av_cmp_q(d.rate, AVRational{25, 1}), 0);
+
+    // WAV is sound only, exactly as long as the frames would have lasted.
+    o.path = dir.filePath("d.wav").toStdString();
+    o.frames = 30;
+    o.rate = {30000, 1001};
+    ASSERT_TRUE(WriteClip(o).ok);
+    QFile wav(QString::fromStdString(o.path));
+    ASSERT_TRUE(wav.open(QIODevice::ReadOnly));
+    const QByteArray bytes = wav.readAll();
+    const qsizetype data = bytes.indexOf("data");
+    ASSERT_GT(data, 0);
+    EXPECT_EQ(Le32(reinterpret_cast<const uint8_t *>(bytes.constData()) + data + 4), 48048u * 4);
+}
+
 TEST(MkMediaRefuses, WhatItCannotWrite)
 {
     QTemporaryDir dir;

@@ -199,8 +199,12 @@ bool AudioEncoder::FillTone(AVFrame *f)
 bool AudioEncoder::EncodeUntil(int64_t samples, const PacketSink &sink)
 {
     AVCodecContext *c = m_ctx.get();
-    const int chunk = c->frame_size > 0 ? c->frame_size : 1024;
+    const bool variable = c->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE;
     while (m_sent < samples) {
+        // PCM ends exactly where asked; other encoders take whole frames.
+        int chunk = c->frame_size > 0 ? c->frame_size : 1024;
+        if (variable && samples - m_sent < chunk)
+            chunk = static_cast<int>(samples - m_sent);
         FramePtr f(av_frame_alloc());
         if (!f)
             return false;

@@ -315,6 +315,39 @@ TEST_F(Vmr9Test, YuvLayoutsConvertToTheSameColour)
     }
 }
 
+// A decoder's padded buffer: rows wider than the picture and more rows than
+// it shows (VIDEOINFOHEADER2 with rcSource); the chroma planes follow the
+// padded rows, and the picture aspect comes from the format.
+TEST_F(Vmr9Test, PaddedYuvBufferShowsItsVisiblePart)
+{
+    VIDEOINFOHEADER2 vih2{};
+    vih2.rcSource = RECT{0, 0, 6, 2};
+    vih2.dwPictAspectRatioX = 16;
+    vih2.dwPictAspectRatioY = 9;
+    vih2.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih2.bmiHeader.biWidth = 8;
+    vih2.bmiHeader.biHeight = 4;
+    vih2.bmiHeader.biBitCount = 12;
+    vih2.bmiHeader.biCompression = MEDIASUBTYPE_I420.Data1;
+    CMediaType mt(MEDIATYPE_Video, MEDIASUBTYPE_I420, FORMAT_VideoInfo2);
+    mt.SetFormat(vih2);
+    Connect(mt);
+    std::vector<BYTE> frame(8 * 4, 81);              // Y
+    frame.insert(frame.end(), 4 * 2, 90);            // U
+    frame.insert(frame.end(), 4 * 2, 240);           // V
+    ASSERT_EQ(source->Push(frame), S_OK);
+    LONG w = 0, h = 0, ax = 0, ay = 0;
+    ASSERT_EQ(vmr->GetNativeVideoSize(&w, &h, &ax, &ay), S_OK);
+    EXPECT_EQ(w, 6);
+    EXPECT_EQ(h, 2);
+    EXPECT_EQ(ax, 16);
+    EXPECT_EQ(ay, 9);
+    const QImage img = Current();
+    ASSERT_EQ(img.size(), QSize(6, 2));
+    EXPECT_GT(qRed(img.pixel(5, 1)), 220);
+    EXPECT_LT(qBlue(img.pixel(5, 1)), 40);
+}
+
 TEST(RenderFilters, RegisteredByClassAndName)
 {
     RegisterRenderFilters();

@@ -140,6 +140,7 @@ HRESULT CVideoMixingRenderer9::DoRenderSample(IMediaSample *pMediaSample)
         if (!m_haveFormat || length < 0 || size_t(length) < m_format.frameSize)
             return VFW_E_TYPE_NOT_ACCEPTED;  // a short buffer would be read past its end
         m_frame.assign(data, data + m_format.frameSize);
+        m_frameFormat = m_format;
         m_haveFrame = true;
         m_rgb = m_composed = QImage();
         host = m_clipWindow;
@@ -154,7 +155,7 @@ const QImage &CVideoMixingRenderer9::ComposedLocked()
     if (!m_composed.isNull() || !m_haveFrame)
         return m_composed;
     if (m_rgb.isNull()) {
-        m_rgb = m_converter.ToRgb32(m_format, m_frame.data(), m_frame.size());
+        m_rgb = m_converter.ToRgb32(m_frameFormat, m_frame.data(), m_frame.size());
         m_conversions.fetch_add(1, std::memory_order_acq_rel);
     }
     m_composed = ComposePicture(m_rgb, m_mixer);

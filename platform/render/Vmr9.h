@@ -121,6 +121,7 @@ private:
     VideoFrameFormat m_format;
     bool m_haveFormat = false;
     std::vector<BYTE> m_frame;  // the last presented frame, as it came
+    VideoFrameFormat m_frameFormat;  // its layout (the type may change after it)
     bool m_haveFrame = false;
     QImage m_rgb;       // m_frame converted; null until needed
     QImage m_composed;  // m_rgb mixed; null until needed

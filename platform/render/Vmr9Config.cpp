@@ -182,7 +182,7 @@ HRESULT CVideoMixingRenderer9::UpdateAlphaBitmapParameters(const VMR9AlphaBitmap
         m_mixer.alpha = bitmap->fAlpha;
         m_mixer.colorKey = (bitmap->dwFlags & VMR9AlphaBitmap_SrcColorKey) != 0;
         m_mixer.key = bitmap->clrSrcKey;
-        m_alphaBitmapFlags = (bitmap->dwFlags & ~VMR9AlphaBitmap_hDC) | VMR9AlphaBitmap_hDC;
+        m_alphaBitmapFlags = bitmap->dwFlags | VMR9AlphaBitmap_hDC;  // the bitmap is still the one given
     }
     MixerChanged();
     return S_OK;

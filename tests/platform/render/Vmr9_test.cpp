@@ -279,6 +279,15 @@ TEST_F(Vmr9Test, ShortSampleIsNotKept)
     EXPECT_EQ(Current().pixel(1, 1), Pixel(1, 1));  // the last whole frame stays
 }
 
+TEST_F(Vmr9Test, TypeChangeKeepsTheShownFrameReadable)
+{
+    Connect(VideoType(MEDIASUBTYPE_RGB32, W, H, 32));
+    ASSERT_EQ(source->Push(Rgb32Frame()), S_OK);
+    const CMediaType bigger = VideoType(MEDIASUBTYPE_I420, 64, 64, 12);
+    ASSERT_EQ(vmr->SetMediaType(&bigger), S_OK);  // as a sample carrying a new type does
+    EXPECT_EQ(Current().pixel(2, 1), Pixel(2, 1));
+}
+
 // A red picture in each YUV layout comes out red: planes are where the
 // layout says (a swapped U and V would make it blue).
 TEST_F(Vmr9Test, YuvLayoutsConvertToTheSameColour)

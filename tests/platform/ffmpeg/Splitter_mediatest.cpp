@@ -411,9 +411,46 @@ TEST_F(SplitterTest, AudioStreamGetsItsOwnPinAndDecodesToPcm)
     EXPECT_EQ(S_OK, select->Info(1, nullptr, nullptr, nullptr, &group, nullptr, nullptr, nullptr));
     EXPECT_EQ(1u, group);
 
+    // Each renderer gets its first sample while the other holds its own.
+    auto control = ComQuery<IMediaControl>(graph);
+    control->Pause();
+    OAFilterState state = State_Stopped;
+    EXPECT_EQ(S_OK, control->GetState(5000, &state));
+    EXPECT_EQ(State_Paused, state);
+    control->Stop();
+
     ExpectFrames(Play(), 0, 24, 0);
     // A second of 48 kHz stereo, give or take the coder's delay.
     EXPECT_NEAR(48000 * 4, sink->bytes.load(), 48000 * 4 / 10);
+}
+
+TEST_F(SplitterTest, SeeksWhilePausedAndStopsWhileStreaming)
+{
+    cliptest::ClipSpec spec;
+    spec.bFrames = 2;
+    Build(Clip("pause.mkv", spec));
+    auto control = ComQuery<IMediaControl>(graph);
+    control->Pause();
+    OAFilterState state = State_Stopped;
+    ASSERT_EQ(S_OK, control->GetState(5000, &state));
+
+    // Threads are held by the paused renderer: the seek must flush them out.
+    LONGLONG target = 9 * kFrame;
+    ASSERT_EQ(S_OK, ComQuery<IMediaSeeking>(graph)->SetPositions(&target, AM_SEEKING_AbsolutePositioning,
+                                                                 nullptr, AM_SEEKING_NoPositioning));
+    ASSERT_EQ(S_OK, control->GetState(5000, &state));
+    renderer->Clear();
+    control->Run();
+    LONG code = 0;
+    EXPECT_EQ(S_OK, ComQuery<IMediaEvent>(graph)->WaitForCompletion(10000, &code));
+    ASSERT_FALSE(renderer->Shown_().empty());
+    EXPECT_EQ(9, renderer->Shown_().front().index);
+    control->Stop();
+
+    for (int i = 0; i < 5; ++i) {
+        control->Run();
+        EXPECT_EQ(S_OK, control->Stop());
+    }
 }
 
 // ---- Bad input ----------------------------------------------------------------------------

@@ -453,6 +453,37 @@ TEST_F(SplitterTest, SeeksWhilePausedAndStopsWhileStreaming)
     }
 }
 
+// 29.97 frames per second: times are whole 100 ns units, rounded per frame.
+TEST_F(SplitterTest, NtscFrameRateKeepsEveryFrameTime)
+{
+    const auto at = [](int n) { return av_rescale(n, 1001 * UNITS, 30000); };
+    for (const char *name : {"ntsc.mp4", "ntsc.mpg"}) {
+        SCOPED_TRACE(name);
+        cliptest::ClipSpec spec;
+        spec.fps = AVRational{30000, 1001};
+        spec.codec = std::string(name).ends_with(".mpg") ? AV_CODEC_ID_MPEG2VIDEO : AV_CODEC_ID_MPEG4;
+        Build(Clip(name, spec));
+        ComPtr<IEnumMediaTypes> types;
+        PinOf(source.Get(), 0)->EnumMediaTypes(types.ReleaseAndGetAddressOf());
+        AM_MEDIA_TYPE *mt = nullptr;
+        ASSERT_EQ(S_OK, types->Next(1, &mt, nullptr));
+        EXPECT_EQ(333667, mt->FormatAs<VIDEOINFOHEADER2>()->AvgTimePerFrame);
+        DeleteMediaType(mt);
+        for (int first : {0, 10}) {
+            const REFERENCE_TIME start = Seek(at(first), false);
+            const auto shown = Play();
+            ASSERT_EQ(static_cast<size_t>(25 - first), shown.size());
+            for (size_t i = 0; i < shown.size(); ++i) {
+                const int n = first + static_cast<int>(i);
+                EXPECT_EQ(n, shown[i].index);
+                EXPECT_NEAR(at(n) - start, shown[i].start, 1) << "frame " << n;
+            }
+        }
+        ComQuery<IMediaControl>(graph)->Stop();
+        graph.Reset();
+    }
+}
+
 // ---- Bad input ----------------------------------------------------------------------------
 
 TEST_F(SplitterTest, UnreadableFilesFailToLoad)

@@ -453,6 +453,39 @@ TEST_F(SplitterTest, SeeksWhilePausedAndStopsWhileStreaming)
     }
 }
 
+// The single-threaded decoder is a real alternative; DV comes as 'dvsd'.
+TEST_F(SplitterTest, SingleThreadedDecoderPlaysDvInAvi)
+{
+    cliptest::ClipSpec spec;
+    spec.codec = AV_CODEC_ID_DVVIDEO;
+    spec.width = 720;
+    spec.height = 576;
+    ASSERT_EQ(S_OK, Load(Clip("dv.avi", spec)));
+    ComPtr<IPin> out = PinOf(source.Get(), 0);
+    CMediaType type;
+    ComPtr<IEnumMediaTypes> types;
+    out->EnumMediaTypes(types.ReleaseAndGetAddressOf());
+    AM_MEDIA_TYPE *mt = nullptr;
+    ASSERT_EQ(S_OK, types->Next(1, &mt, nullptr));
+    EXPECT_EQ(GuidToString(MEDIASUBTYPE_dvsd), GuidToString(mt->Subtype()));
+    EXPECT_EQ(GuidToString(FORMAT_VideoInfo), GuidToString(mt->FormatType()));
+    DeleteMediaType(mt);
+
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                     graph.ReleaseAndGetVoidAddress()));
+    ComQuery<IMediaFilter>(graph)->SetSyncSource(nullptr);
+    ComPtr<IBaseFilter> decoder;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VidstillVideoDecoderST, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                     decoder.ReleaseAndGetVoidAddress()));
+    renderer = MakeCom<PictureRenderer>();
+    graph->AddFilter(source.Get(), L"Source");
+    graph->AddFilter(decoder.Get(), L"Decoder");
+    graph->AddFilter(renderer.Get(), L"Renderer");
+    ASSERT_EQ(S_OK, graph->ConnectDirect(out.Get(), PinOf(decoder.Get(), 0).Get(), nullptr));
+    ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(decoder.Get(), 1).Get(), renderer->InputPin(), nullptr));
+    ExpectFrames(Play(), 0, 24, 0);
+}
+
 // 29.97 frames per second: times are whole 100 ns units, rounded per frame.
 TEST_F(SplitterTest, NtscFrameRateKeepsEveryFrameTime)
 {

@@ -69,9 +69,15 @@ int main(int argc, char **argv)
 {
     av_log_set_level(AV_LOG_ERROR);
     mkmedia::ClipOptions o;
+    bool dvAsked = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        dvAsked = dvAsked || arg == "--dv-type" || arg == "--dv-date";
         std::string error;
+        if (arg == "--help" || arg == "-h") {
+            std::printf("%s\n", kUsage);
+            return 0;
+        }
         if (arg == "--audio" || arg == "--no-audio")
             o.audio = arg == "--audio" ? 1 : 0;
         else if (arg.rfind("--", 0) == 0)
@@ -89,6 +95,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n", kUsage);
         return 2;
     }
+    // Asking for a DV type or a recording date means a DV clip.
+    if (o.codec.empty() && dvAsked)
+        o.codec = "dv";
     const mkmedia::ClipResult r = mkmedia::WriteClip(o);
     if (!r.ok) {
         std::fprintf(stderr, "mkmedia: %s\n", r.error.c_str());

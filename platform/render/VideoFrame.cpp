@@ -13,6 +13,7 @@ extern "C" {
 namespace {
 
 constexpr int kMaxDimension = 16384;
+constexpr int kPadPixels = 32;
 
 const BITMAPINFOHEADER *VideoHeader(const CMediaType &mt, const RECT **source, LONG *arX, LONG *arY)
 {
@@ -135,8 +136,14 @@ QImage VideoConverter::ToRgb32(const VideoFrameFormat &f, const BYTE *data, size
                                      AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr));
     if (!m_sws)
         return {};
-    uint8_t *dst[4] = {out.bits(), nullptr, nullptr, nullptr};
-    const int dstStride[4] = {static_cast<int>(out.bytesPerLine()), 0, 0, 0};
+    // swscale's vector code writes whole blocks past the row's end (and a
+    // row past the last): convert into a padded picture and cut it down.
+    QImage padded((f.width + kPadPixels - 1) / kPadPixels * kPadPixels, f.height + 1, QImage::Format_RGB32);
+    if (padded.isNull())
+        return {};
+    uint8_t *dst[4] = {padded.bits(), nullptr, nullptr, nullptr};
+    const int dstStride[4] = {static_cast<int>(padded.bytesPerLine()), 0, 0, 0};
     sws_scale(m_sws.get(), planes, strides, 0, f.height, dst, dstStride);
+    out = padded.copy(0, 0, f.width, f.height);
     return out;
 }

@@ -38,8 +38,11 @@ public:
     VideoConverter &operator=(const VideoConverter &) = delete;
 
     // The frame as QImage::Format_RGB32, top row first; a null image when
-    // `size` is too small for the format.
+    // `size` is too small for the format. swscale may read a little past
+    // the planes: give it kInputPadding more bytes than the frame.
     QImage ToRgb32(const VideoFrameFormat &format, const BYTE *data, size_t size);
+
+    static constexpr size_t kInputPadding = 64;
 
 private:
     struct SwsDeleter {

@@ -140,6 +140,7 @@ HRESULT CVideoMixingRenderer9::DoRenderSample(IMediaSample *pMediaSample)
         if (!m_haveFormat || length < 0 || size_t(length) < m_format.frameSize)
             return VFW_E_TYPE_NOT_ACCEPTED;  // a short buffer would be read past its end
         m_frame.assign(data, data + m_format.frameSize);
+        m_frame.resize(m_format.frameSize + VideoConverter::kInputPadding);  // zeroed
         m_frameFormat = m_format;
         m_haveFrame = true;
         m_rgb = m_composed = QImage();

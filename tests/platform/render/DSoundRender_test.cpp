@@ -65,6 +65,8 @@ struct AudioRig {
         source->Stop();
         if (feeder.joinable())
             feeder.join();
+        source->pin.Disconnect();  // connected pins hold each other's filters
+        renderer->InputPin()->Disconnect();
     }
     // `tenths` samples of 0.1 s each, on the feeder thread.
     void Feed(int tenths, int16_t value = 1000)

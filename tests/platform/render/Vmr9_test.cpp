@@ -66,8 +66,11 @@ protected:
     void TearDown() override
     {
         vmr->Stop();
-        if (source)
+        if (source) {
             source->Stop();
+            source->pin.Disconnect();  // connected pins hold each other's filters
+            vmr->InputPin()->Disconnect();
+        }
     }
     // The composed picture, read back from GetCurrentImage's DIB.
     QImage Current()

@@ -21,7 +21,12 @@ void Le16(std::vector<uint8_t> &b, uint16_t v)
     b.push_back(static_cast<uint8_t>(v));
     b.push_back(static_cast<uint8_t>(v >> 8));
 }
-void Fourcc(std::vector<uint8_t> &b, const char *cc) { b.insert(b.end(), cc, cc + 4); }
+// Byte by byte: GCC's overflow check misreads a range insert of a literal here.
+void Fourcc(std::vector<uint8_t> &b, const char *cc)
+{
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<uint8_t>(cc[i]));
+}
 
 } // namespace
 

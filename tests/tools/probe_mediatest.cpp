@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
 #include <vector>
 
 namespace {
@@ -85,6 +86,8 @@ struct Clip {
     int bframes;
     const char *formatText;
 };
+
+void PrintTo(const Clip &c, std::ostream *os) { *os << c.name; }
 
 class ProbeTest : public ::testing::TestWithParam<Clip> {
 protected:

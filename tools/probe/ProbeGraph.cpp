@@ -64,14 +64,6 @@ void RegisterProbeFilters()
     RegisterRenderFilters();
 }
 
-std::string Narrow(const std::wstring &text)
-{
-    std::string out;
-    for (wchar_t c : text)
-        out += c < 0x80 ? char(c) : '?';
-    return out;
-}
-
 std::wstring PinName(IPin *pin)
 {
     PIN_INFO info{};

@@ -20,7 +20,6 @@ struct ProbeError : std::runtime_error {
 // Registers the FFmpeg filters and the renderers; call once first.
 void RegisterProbeFilters();
 
-std::string Narrow(const std::wstring &text);
 std::wstring PinName(IPin *pin);
 // The pin's connection type, else the first type it offers (invalid if none).
 CMediaType PinType(IPin *pin);

@@ -2,6 +2,7 @@
 
 #include "platform/dshow/FilterCatalogue.h"
 #include "platform/ffmpeg/AudioDecoder.h"
+#include "platform/ffmpeg/FileSourceAsync.h"
 #include "platform/ffmpeg/LavSplitter.h"
 #include "platform/ffmpeg/VideoDecoder.h"
 
@@ -24,12 +25,29 @@ std::vector<std::pair<GUID, GUID>> InputTypes(REFGUID major, const std::vector<f
     return types;
 }
 
+void RegisterSplitter(const SplitterProfile &profile, DWORD merit, std::vector<GUID> streamSubtypes)
+{
+    std::vector<std::pair<GUID, GUID>> inputs;
+    for (const GUID &subtype : streamSubtypes)
+        inputs.emplace_back(MEDIATYPE_Stream, subtype);
+    RegisterFilter({profile.clsid, profile.name, merit, inputs, false,
+                    Factory([&profile] { return new CLavSplitter(profile); })});
+}
+
 } // namespace
 
 void RegisterFFmpegFilters()
 {
-    RegisterFilter({CLSID_LAVSplitterSource, L"LAV Splitter Source", MERIT_NORMAL + 4, {}, false,
-                    Factory([] { return new CLavSplitter(); })});
+    RegisterSplitter(LavSourceProfile(), MERIT_NORMAL + 4, {});
+    RegisterSplitter(AsfReaderProfile(), MERIT_UNLIKELY, {});
+    RegisterSplitter(AviSplitterProfile(), MERIT_NORMAL, {MEDIASUBTYPE_Avi});
+    RegisterSplitter(Mpeg2SplitterProfile(), MERIT_NORMAL,
+                     {MEDIASUBTYPE_MPEG2_PROGRAM, MEDIASUBTYPE_MPEG2_TRANSPORT});
+    RegisterSplitter(Mpeg1SplitterProfile(), MERIT_NORMAL,
+                     {MEDIASUBTYPE_MPEG1System, MEDIASUBTYPE_MPEG1Video, MEDIASUBTYPE_MPEG1Audio});
+    RegisterSplitter(WaveParserProfile(), MERIT_UNLIKELY, {MEDIASUBTYPE_WAVE});
+    RegisterFilter({CLSID_AsyncReader, L"File Source (Async.)", MERIT_UNLIKELY, {}, false,
+                    Factory([] { return new CFileSourceAsync(); })});
     const auto video = InputTypes(MEDIATYPE_Video, ffmpeg::VideoSubtypes());
     RegisterFilter({CLSID_VidstillVideoDecoder, L"Vidstill Video Decoder", MERIT_PREFERRED, video, false,
                     Factory([] { return new CVideoDecoder(L"Vidstill Video Decoder", CLSID_VidstillVideoDecoder, 2); })});

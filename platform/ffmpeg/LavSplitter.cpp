@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 using namespace ffmpeg;
@@ -15,28 +16,16 @@ constexpr size_t kQueueHardBytes = size_t{64} << 20;
 // Packets read while looking for the key frame after a seek.
 constexpr int kMaxSeekPackets = 20000;
 
-std::string ToUtf8(const std::wstring &w)
+// The frames of a type-1 DV stream, whole, as one interleaved stream; the
+// audio libavformat takes out of them is left to the DV splitter downstream.
+bool InterleavedDvType(const AVStream *s, const DVINFO &dv, CMediaType *mt)
 {
-    std::string out;
-    for (wchar_t wc : w) {
-        const auto c = static_cast<uint32_t>(wc);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    if (s->codecpar->codec_id != AV_CODEC_ID_DVVIDEO)
+        return false;
+    *mt = CMediaType(MEDIATYPE_Interleaved, MEDIASUBTYPE_dvsd, FORMAT_DvInfo);
+    mt->SetFormat(dv);
+    mt->SetSampleSize(s->codecpar->height >= 576 ? 144000 : 120000);
+    return true;
 }
 
 LONG BufferSizeFor(const AVCodecParameters *par)
@@ -50,7 +39,12 @@ LONG BufferSizeFor(const AVCodecParameters *par)
 
 } // namespace
 
-CLavSplitter::CLavSplitter() : CBaseFilter(L"LAV Splitter Source", &m_csFilter, CLSID_LAVSplitterSource) {}
+CLavSplitter::CLavSplitter(const SplitterProfile &profile)
+    : CBaseFilter(profile.name, &m_csFilter, profile.clsid), m_profile(profile)
+{
+    if (!profile.fileSource)
+        m_input = std::make_unique<CLavInputPin>(this, &m_csFilter);
+}
 
 CLavSplitter::~CLavSplitter()
 {
@@ -59,18 +53,25 @@ CLavSplitter::~CLavSplitter()
 
 HRESULT CLavSplitter::NonDelegatingQueryInterface(REFIID riid, void **ppv)
 {
-    if (riid == IID_IFileSourceFilter)
+    if (riid == IID_IFileSourceFilter && m_profile.fileSource)
         return GetInterface(static_cast<IFileSourceFilter *>(this), ppv);
     if (riid == IID_IAMStreamSelect)
         return GetInterface(static_cast<IAMStreamSelect *>(this), ppv);
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
-int CLavSplitter::GetPinCount() { return static_cast<int>(m_pins.size()); }
+int CLavSplitter::GetPinCount() { return static_cast<int>(m_pins.size()) + (m_input ? 1 : 0); }
 
 CBasePin *CLavSplitter::GetPin(int n)
 {
-    if (n < 0 || n >= GetPinCount())
+    if (m_input && n == 0)
+        return m_input.get();
+    return OutputPin(m_input ? n - 1 : n);
+}
+
+CLavOutputPin *CLavSplitter::OutputPin(int n) const
+{
+    if (n < 0 || n >= static_cast<int>(m_pins.size()))
         return nullptr;
     return m_pins[static_cast<size_t>(n)].get();
 }
@@ -82,12 +83,11 @@ HRESULT CLavSplitter::Load(LPCWSTR pszFileName, const AM_MEDIA_TYPE *)
     if (!pszFileName)
         return E_POINTER;
     CAutoLock lock(m_csFilter);
-    if (m_format)
+    if (m_format || !m_profile.fileSource)
         return E_UNEXPECTED;
     const HRESULT hr = Open(ToUtf8(pszFileName));
     if (FAILED(hr)) {
-        m_pins.clear();
-        m_format.reset();
+        Close();
         return hr;
     }
     m_fileName = pszFileName;
@@ -96,24 +96,47 @@ HRESULT CLavSplitter::Load(LPCWSTR pszFileName, const AM_MEDIA_TYPE *)
 
 HRESULT CLavSplitter::Open(const std::string &path)
 {
-    AVFormatContext *raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
-        return VFW_E_UNKNOWN_FILE_TYPE;
+    std::vector<uint8_t> head(kSplitterHeadSize);
+    if (FILE *f = std::fopen(path.c_str(), "rb")) {
+        head.resize(std::fread(head.data(), 1, head.size(), f));
+        std::fclose(f);
+    } else {
+        return VFW_E_NOT_FOUND;
+    }
+    return OpenFormat(path.c_str(), head);
+}
+
+// With m_format allocated (and its reader set) or not yet (a file name).
+HRESULT CLavSplitter::OpenFormat(const char *url, const std::vector<uint8_t> &head)
+{
+    AVFormatContext *raw = m_format.release();
+    if (avformat_open_input(&raw, url, nullptr, nullptr) < 0)
+        return VFW_E_UNKNOWN_FILE_TYPE;  // raw is freed
     m_format.reset(raw);
     if (avformat_find_stream_info(m_format.get(), nullptr) < 0)
         return VFW_E_INVALID_FILE_FORMAT;
+    if (!m_profile.accepts(m_format.get(), head))
+        return VFW_E_UNSUPPORTED_STREAM;
+    return MakePins(head);
+}
+
+HRESULT CLavSplitter::MakePins(const std::vector<uint8_t> &head)
+{
+    m_decodeOrder = DemuxerIs(m_format.get(), "avi");
+    DVINFO dv{};
+    const bool interleaved = m_profile.interleavedDv && FindInterleavedDv(head, &dv);
     int videos = 0, audios = 0;
     REFERENCE_TIME videoStart = AV_NOPTS_VALUE;
     for (unsigned i = 0; i < m_format->nb_streams; ++i) {
         AVStream *s = m_format->streams[i];
         CMediaType mt;
-        if (!MediaTypeForStream(s, &mt)) {
+        if (interleaved ? !InterleavedDvType(s, dv, &mt) : !MediaTypeForStream(s, &mt)) {
             s->discard = AVDISCARD_ALL;
             continue;
         }
-        const bool video = mt.Type() == MEDIATYPE_Video;
+        const bool video = mt.Type() != MEDIATYPE_Audio;
         int &count = video ? videos : audios;
-        std::wstring name = video ? L"Video" : L"Audio";
+        std::wstring name = interleaved ? L"DV" : video ? L"Video" : L"Audio";
         if (++count > 1)
             name += L" " + std::to_wstring(count);
         if (video && videoStart == AV_NOPTS_VALUE && s->start_time != AV_NOPTS_VALUE)
@@ -126,21 +149,49 @@ HRESULT CLavSplitter::Open(const std::string &path)
     const REFERENCE_TIME fileStart = m_format->start_time != AV_NOPTS_VALUE
         ? ToRefTime(m_format->start_time, AV_TIME_BASE_Q) : 0;
     m_startOffset = videoStart != AV_NOPTS_VALUE ? videoStart : fileStart;
+    FindDuration(fileStart);
+    m_positioned = true;
+    return S_OK;
+}
+
+void CLavSplitter::FindDuration(REFERENCE_TIME fileStart)
+{
+    m_duration = 0;
     if (m_format->duration != AV_NOPTS_VALUE && m_format->duration > 0)
         m_duration = std::max<REFERENCE_TIME>(
             0, fileStart + ToRefTime(m_format->duration, AV_TIME_BASE_Q) - m_startOffset);
-    if (m_format->duration_estimation_method == AVFMT_DURATION_FROM_PTS && m_duration > 0) {
-        // Estimated from the last frame's start: count that frame too.
-        for (const auto &pin : m_pins)
-            // Every video block here starts like a VIDEOINFOHEADER up to the frame time.
-            if (const auto *v2 = pin->OfferedType().FormatAs<VIDEOINFOHEADER>())
-                if (pin->OfferedType().Type() == MEDIATYPE_Video) {
-                    m_duration += v2->AvgTimePerFrame;
-                    break;
-                }
+    const VIDEOINFOHEADER *video = nullptr;
+    int videoStream = -1;
+    for (const auto &pin : m_pins)
+        // Every video block here starts like a VIDEOINFOHEADER up to the frame time.
+        if (pin->OfferedType().Type() == MEDIATYPE_Video && !video) {
+            video = pin->OfferedType().FormatAs<VIDEOINFOHEADER>();
+            videoStream = pin->StreamIndex();
+        }
+    const auto method = m_format->duration_estimation_method;
+    if (method == AVFMT_DURATION_FROM_PTS && m_duration > 0 && video)
+        m_duration += video->AvgTimePerFrame;  // estimated from the last frame's start
+    else if (method == AVFMT_DURATION_FROM_BITRATE && video && video->AvgTimePerFrame > 0)
+        CountFrames(videoStream, video->AvgTimePerFrame);
+}
+
+// Elementary video streams carry no times to estimate from: a guess from the
+// bit rate can be off by any factor, so files of a sensible size are counted.
+void CLavSplitter::CountFrames(int stream, REFERENCE_TIME frameDuration)
+{
+    constexpr int64_t kMaxCountedBytes = int64_t{512} << 20;
+    const int64_t size = m_format->pb ? avio_size(m_format->pb) : -1;
+    if (size < 0 || size > kMaxCountedBytes)
+        return;
+    int64_t frames = 0;
+    PacketPtr packet = MakePacket();
+    while (av_read_frame(m_format.get(), packet.get()) >= 0) {
+        frames += packet->stream_index == stream;
+        av_packet_unref(packet.get());
     }
-    m_positioned = true;
-    return S_OK;
+    if (frames > 0)
+        m_duration = frames * frameDuration;
+    av_seek_frame(m_format.get(), -1, 0, AVSEEK_FLAG_BYTE);
 }
 
 HRESULT CLavSplitter::GetCurFile(LPWSTR *ppszFileName, AM_MEDIA_TYPE *pmt)
@@ -173,9 +224,9 @@ HRESULT CLavSplitter::Info(LONG lIndex, AM_MEDIA_TYPE **ppmt, DWORD *pdwFlags, L
                            DWORD *pdwGroup, WCHAR **ppszName, IUnknown **ppObject, IUnknown **ppUnk)
 {
     CAutoLock lock(m_csFilter);
-    if (lIndex < 0 || lIndex >= GetPinCount())
+    CLavOutputPin *pin = OutputPin(lIndex);
+    if (!pin)
         return S_FALSE;
-    CLavOutputPin *pin = m_pins[static_cast<size_t>(lIndex)].get();
     if (ppmt)
         *ppmt = CreateMediaType(&pin->OfferedType());
     if (pdwFlags)
@@ -198,9 +249,10 @@ HRESULT CLavSplitter::Info(LONG lIndex, AM_MEDIA_TYPE **ppmt, DWORD *pdwFlags, L
 HRESULT CLavSplitter::Enable(LONG lIndex, DWORD dwFlags)
 {
     CAutoLock lock(m_csFilter);
-    if (lIndex < 0 || lIndex >= GetPinCount())
+    CLavOutputPin *pin = OutputPin(lIndex);
+    if (!pin)
         return E_INVALIDARG;
-    m_pins[static_cast<size_t>(lIndex)]->enabled.store(dwFlags != 0);
+    pin->enabled.store(dwFlags != 0);
     return S_OK;
 }
 
@@ -324,8 +376,11 @@ bool CLavSplitter::TimesOf(const AVPacket *pkt, QueuedPacket *item) const
 {
     const AVStream *s = m_format->streams[pkt->stream_index];
     item->sync = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
-    // Without reordering, decoding time is presentation time.
-    const int64_t pts = pkt->pts != AV_NOPTS_VALUE || s->codecpar->video_delay > 0 ? pkt->pts : pkt->dts;
+    // Without reordering, decoding time is presentation time. AVI knows
+    // decoding times only: samples go out in decoding order, as from the
+    // system's AVI splitter, and the decoder hands the times to its pictures.
+    const bool byDts = m_decodeOrder || (pkt->pts == AV_NOPTS_VALUE && s->codecpar->video_delay == 0);
+    const int64_t pts = byDts ? pkt->dts : pkt->pts;
     item->timed = pts != AV_NOPTS_VALUE;
     if (!item->timed)
         return false;
@@ -602,10 +657,4 @@ bool CLavSplitter::TimeKeyFrameFromFollowers(int keyReference, REFERENCE_TIME *k
         }
     }
     return false;
-}
-
-HRESULT CreateLavSplitter(REFIID riid, void **ppv)
-{
-    ComPtr<CLavSplitter> filter = MakeCom<CLavSplitter>();
-    return filter->NonDelegatingQueryInterface(riid, ppv);
 }

@@ -1,5 +1,7 @@
-// "LAV Splitter Source": a file source and splitter over libavformat, one
-// output pin per audio or video stream.
+// The splitter engine over libavformat, one output pin per audio or video
+// stream: "LAV Splitter Source" (a file source and splitter in one) and the
+// named system splitters (SplitterProfile.h), which read through a pull pin
+// connected to their input pin (pin 0) and open the file when it connects.
 //
 // Threads and queues. While the filter is paused or running, one demux
 // thread reads packets and appends them to the queues of the pins, and each
@@ -24,6 +26,7 @@
 
 #include "platform/dshow/Pins.h"
 #include "platform/ffmpeg/FFmpegCommon.h"
+#include "platform/ffmpeg/SplitterProfile.h"
 
 #include <condition_variable>
 #include <deque>
@@ -54,6 +57,37 @@ protected:
 };
 
 class CLavSplitter;
+
+// The input of a pull-mode splitter: takes any MEDIATYPE_Stream pull pin and
+// opens the container when it connects (refusing the connection when the
+// splitter does not take the file); disconnecting removes the output pins.
+class CLavInputPin final : public CBasePin {
+public:
+    CLavInputPin(CLavSplitter *filter, CCritSec *lock);
+    HRESULT CheckMediaType(const CMediaType *pmt) override;
+    HRESULT CheckConnect(IPin *pPin) override;
+    HRESULT CompleteConnect(IPin *pReceivePin) override;
+    HRESULT BreakConnect() override;
+    // Nothing is pushed to a pull-mode input.
+    HRESULT EndOfStream() override { return S_OK; }
+    HRESULT BeginFlush() override { return S_OK; }
+    HRESULT EndFlush() override { return S_OK; }
+
+private:
+    CLavSplitter *const m_splitter;
+};
+
+namespace ffmpeg {
+// Reads for libavformat through a pull pin.
+struct ReaderIo {
+    ComPtr<IAsyncReader> reader;
+    int64_t position = 0, size = 0;
+};
+struct IoFreer {
+    void operator()(AVIOContext *p) const;
+};
+using IoPtr = std::unique_ptr<AVIOContext, IoFreer>;
+} // namespace ffmpeg
 
 // One queued item of a pin: a packet, or the end of the stream.
 struct QueuedPacket {
@@ -122,9 +156,10 @@ private:
 
 class CLavSplitter final : public CBaseFilter, public IFileSourceFilter, public IAMStreamSelect {
     friend class CLavOutputPin;
+    friend class CLavInputPin;
 
 public:
-    CLavSplitter();
+    explicit CLavSplitter(const SplitterProfile &profile = LavSourceProfile());
     ~CLavSplitter() override;
 
     DECLARE_IUNKNOWN
@@ -137,8 +172,9 @@ public:
     int GetPinCount() override;
     CBasePin *GetPin(int n) override;
 
-    // IFileSourceFilter. Load fails (and makes no pins) for what libavformat
-    // cannot open or where it finds no audio or video stream.
+    // IFileSourceFilter (file-source profiles only). Load fails (and makes no
+    // pins) for what libavformat cannot open or the profile does not take,
+    // or where it finds no audio or video stream.
     HRESULT Load(LPCWSTR pszFileName, const AM_MEDIA_TYPE *pmt) override;
     HRESULT GetCurFile(LPWSTR *ppszFileName, AM_MEDIA_TYPE *pmt) override;
 
@@ -164,6 +200,13 @@ public:
 
 private:
     HRESULT Open(const std::string &path);
+    HRESULT OpenReader(IAsyncReader *reader);
+    HRESULT OpenFormat(const char *url, const std::vector<uint8_t> &head);
+    HRESULT MakePins(const std::vector<uint8_t> &head);
+    void FindDuration(REFERENCE_TIME fileStart);
+    void CountFrames(int stream, REFERENCE_TIME frameDuration);
+    void Close();
+    CLavOutputPin *OutputPin(int n) const;
     void StartStreaming();
     void StopStreaming();
     void DemuxLoop();
@@ -181,11 +224,18 @@ private:
     bool TimesOf(const AVPacket *pkt, QueuedPacket *item) const;
 
     CCritSec m_csFilter;
+    const SplitterProfile &m_profile;
+    std::unique_ptr<CLavInputPin> m_input;  // pull-mode profiles
     std::wstring m_fileName;
+    std::unique_ptr<ffmpeg::ReaderIo> m_readerIo;
+    ffmpeg::IoPtr m_io;          // closed after m_format
     ffmpeg::FormatPtr m_format;  // demux thread while streaming, else UI thread
     std::vector<std::unique_ptr<CLavOutputPin>> m_pins;
+    // Pins of an earlier connection: others may still hold references.
+    std::vector<std::unique_ptr<CLavOutputPin>> m_oldPins;
     REFERENCE_TIME m_startOffset = 0;  // the file's first frame, in 100 ns
     REFERENCE_TIME m_duration = 0;
+    bool m_decodeOrder = false;  // samples stamped with decoding times (AVI)
 
     // Written on the UI thread while no thread runs.
     REFERENCE_TIME m_requested = 0;
@@ -206,5 +256,5 @@ private:
     size_t m_queuedBytes = 0;  // m_qLock
 };
 
-// The catalogue's factory.
+// The catalogue's factory ("LAV Splitter Source").
 HRESULT CreateLavSplitter(REFIID riid, void **ppv);

@@ -176,6 +176,7 @@ HRESULT CVideoDecoder::StartStreaming()
     m_codec = std::move(codec);
     m_frame = MakeFrame();
     m_nextTime = 0;
+    m_times.Clear();
     m_discontinuity = true;
     return S_OK;
 }
@@ -203,7 +204,9 @@ HRESULT CVideoDecoder::Receive(IMediaSample *pSample)
         return E_OUTOFMEMORY;
     std::memcpy(packet->data, data, static_cast<size_t>(length));
     REFERENCE_TIME t0 = 0, t1 = 0;
-    packet->pts = SUCCEEDED(pSample->GetTime(&t0, &t1)) ? t0 : AV_NOPTS_VALUE;
+    const bool timed = SUCCEEDED(pSample->GetTime(&t0, &t1));
+    packet->pts = timed ? t0 : AV_NOPTS_VALUE;
+    m_times.Input(timed, t0);
     if (pSample->IsSyncPoint() == S_OK)
         packet->flags |= AV_PKT_FLAG_KEY;
     if (pSample->IsDiscontinuity() == S_OK)
@@ -235,9 +238,8 @@ HRESULT CVideoDecoder::Decode(const AVPacket *packet)
 
 HRESULT CVideoDecoder::DeliverFrame(const AVFrame *frame)
 {
-    REFERENCE_TIME t0 = frame->best_effort_timestamp;
-    if (t0 == AV_NOPTS_VALUE)
-        t0 = m_nextTime;
+    REFERENCE_TIME t0 = m_nextTime;
+    m_times.Output(frame->best_effort_timestamp, &t0);
     REFERENCE_TIME duration = m_in.frameDuration;
     if (duration <= 0)
         duration = frame->pkt_duration > 0 ? frame->pkt_duration : 400000;
@@ -301,6 +303,7 @@ HRESULT CVideoDecoder::EndFlush()
         CAutoLock lock(m_csReceive);
         if (m_codec)
             avcodec_flush_buffers(m_codec.get());
+        m_times.Clear();
         m_discontinuity = true;
     }
     return CTransformFilter::EndFlush();

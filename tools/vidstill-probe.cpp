@@ -2,6 +2,7 @@
 //   info FILE [--source NAME] [--splitter NAME]   streams as one JSON object
 //   frames FILE [--from T] [--count N]             media times of presented frames
 //   grab FILE --at T --out PATH.bmp                the picture at T, and its time
+// frames and grab also take --source and --splitter.
 // Times are in 100 ns. Failures: one line on stderr, exit status 1.
 #include "KWPack/uMediaFormats.h"
 #include "platform/dshow/Guid.h"
@@ -23,7 +24,8 @@ struct Args {
 };
 
 const char kUsage[] = "usage: vidstill-probe info FILE [--source NAME] [--splitter NAME] | "
-                      "frames FILE [--from T] [--count N] | grab FILE --at T --out PATH.bmp";
+                      "frames FILE [--from T] [--count N] | grab FILE --at T --out PATH.bmp "
+                      "(frames and grab also take --source and --splitter)";
 
 Args Parse(int argc, char **argv)
 {
@@ -31,7 +33,8 @@ Args Parse(int argc, char **argv)
         throw ProbeError(kUsage);
     Args args{argv[1], argv[2], {}};
     const std::map<std::string, std::vector<std::string>> allowed{
-        {"info", {"--source", "--splitter"}}, {"frames", {"--from", "--count"}}, {"grab", {"--at", "--out"}}};
+        {"info", {"--source", "--splitter"}}, {"frames", {"--from", "--count", "--source", "--splitter"}},
+        {"grab", {"--at", "--out", "--source", "--splitter"}}};
     const auto known = allowed.find(args.command);
     if (known == allowed.end())
         throw ProbeError(std::string("unknown command: ") + argv[1]);
@@ -128,7 +131,7 @@ void Frames(const Args &args)
 {
     const long long from = Number(args, "--from", 0);
     const long long count = Number(args, "--count", 0);
-    ProbeGraph graph(args.file, {}, {});
+    ProbeGraph graph(args.file, Option(args, "--source"), Option(args, "--splitter"));
     graph.BuildPlayback();
     graph.Seek(from);
     for (REFERENCE_TIME t : graph.Play(size_t(count)))
@@ -145,11 +148,16 @@ void WriteBmp(const std::string &path, const std::vector<BYTE> &dib)
                                       BYTE(size), BYTE(size >> 8), BYTE(size >> 16), BYTE(size >> 24),
                                       0, 0, 0, 0,
                                       BYTE(offset), BYTE(offset >> 8), BYTE(offset >> 16), BYTE(offset >> 24)};
-    std::ofstream out(path, std::ios::binary);
+    // Written aside and renamed: a failed write leaves no half picture.
+    const std::string part = path + ".part";
+    std::ofstream out(part, std::ios::binary);
     out.write(reinterpret_cast<const char *>(header), sizeof header);
     out.write(reinterpret_cast<const char *>(dib.data()), std::streamsize(dib.size()));
-    if (!out.flush())
+    out.close();
+    if (!out || std::rename(part.c_str(), path.c_str()) != 0) {
+        std::remove(part.c_str());
         throw ProbeError("cannot write " + path);
+    }
 }
 
 void Grab(const Args &args)
@@ -157,7 +165,7 @@ void Grab(const Args &args)
     if (!args.options.count("--at") || Option(args, "--out").empty())
         throw ProbeError("grab needs --at T and --out PATH.bmp");
     const long long at = Number(args, "--at", 0);
-    ProbeGraph graph(args.file, {}, {});
+    ProbeGraph graph(args.file, Option(args, "--source"), Option(args, "--splitter"));
     graph.BuildPlayback();
     graph.Seek(at);
     const REFERENCE_TIME shown = graph.PauseForStill();

@@ -122,7 +122,9 @@ HRESULT CLavSplitter::OpenFormat(const char *url, const std::vector<uint8_t> &he
 
 HRESULT CLavSplitter::MakePins(const std::vector<uint8_t> &head)
 {
-    m_decodeOrder = DemuxerIs(m_format.get(), "avi");
+    m_decodeOrder = false;
+    for (const char *name : {"avi", "mpegvideo", "m4v", "h264", "hevc"})
+        m_decodeOrder = m_decodeOrder || DemuxerIs(m_format.get(), name);
     DVINFO dv{};
     const bool interleaved = m_profile.interleavedDv && FindInterleavedDv(head, &dv);
     int videos = 0, audios = 0;
@@ -376,9 +378,9 @@ bool CLavSplitter::TimesOf(const AVPacket *pkt, QueuedPacket *item) const
 {
     const AVStream *s = m_format->streams[pkt->stream_index];
     item->sync = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
-    // Without reordering, decoding time is presentation time. AVI knows
-    // decoding times only: samples go out in decoding order, as from the
-    // system's AVI splitter, and the decoder hands the times to its pictures.
+    // Without reordering, decoding time is presentation time. AVI and
+    // elementary streams know decoding times only: samples go out stamped
+    // with those, as from the system's AVI splitter (SampleTimeOrder.h).
     const bool byDts = m_decodeOrder || (pkt->pts == AV_NOPTS_VALUE && s->codecpar->video_delay == 0);
     const int64_t pts = byDts ? pkt->dts : pkt->pts;
     item->timed = pts != AV_NOPTS_VALUE;

@@ -26,6 +26,7 @@
 
 #include "platform/dshow/Pins.h"
 #include "platform/ffmpeg/FFmpegCommon.h"
+#include "platform/ffmpeg/SampleTimeOrder.h"
 #include "platform/ffmpeg/SplitterProfile.h"
 
 #include <condition_variable>
@@ -96,7 +97,7 @@ struct QueuedPacket {
     bool timed = false, hasStop = false, sync = false, preroll = false;
 };
 
-class CLavOutputPin final : public CBaseOutputPin, public IMediaSeeking {
+class CLavOutputPin final : public CBaseOutputPin, public IMediaSeeking, public ISampleTimeOrder {
 public:
     CLavOutputPin(CLavSplitter *filter, CCritSec *lock, LPCWSTR name, int streamIndex,
                   CMediaType type, LONG bufferSize);
@@ -129,6 +130,8 @@ public:
     HRESULT SetRate(double dRate) override;
     HRESULT GetRate(double *pdRate) override;
     HRESULT GetPreroll(LONGLONG *pllPreroll) override;
+
+    bool DecodingOrder() override;
 
     int StreamIndex() const { return m_stream; }
     const CMediaType &OfferedType() const { return m_type; }
@@ -235,7 +238,7 @@ private:
     std::vector<std::unique_ptr<CLavOutputPin>> m_oldPins;
     REFERENCE_TIME m_startOffset = 0;  // the file's first frame, in 100 ns
     REFERENCE_TIME m_duration = 0;
-    bool m_decodeOrder = false;  // samples stamped with decoding times (AVI)
+    bool m_decodeOrder = false;  // samples stamped with decoding times (AVI, elementary streams)
 
     // Written on the UI thread while no thread runs.
     REFERENCE_TIME m_requested = 0;

@@ -24,8 +24,12 @@ HRESULT CLavOutputPin::NonDelegatingQueryInterface(REFIID riid, void **ppv)
 {
     if (riid == IID_IMediaSeeking)
         return GetInterface(static_cast<IMediaSeeking *>(this), ppv);
+    if (riid == IID_ISampleTimeOrder)
+        return GetInterface(static_cast<ISampleTimeOrder *>(this), ppv);
     return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
 }
+
+bool CLavOutputPin::DecodingOrder() { return m_splitter->m_decodeOrder; }
 
 HRESULT CLavOutputPin::CheckMediaType(const CMediaType *pmt)
 {

@@ -1,5 +1,7 @@
 #include "platform/ffmpeg/VideoDecoder.h"
 
+#include "platform/ffmpeg/SampleTimeOrder.h"
+
 extern "C" {
 #include <libavutil/imgutils.h>
 }
@@ -176,8 +178,9 @@ HRESULT CVideoDecoder::StartStreaming()
     m_codec = std::move(codec);
     m_frame = MakeFrame();
     m_nextTime = 0;
-    m_times.Clear();
     m_discontinuity = true;
+    auto order = ComQuery<ISampleTimeOrder>(ComPtr<IPin>(m_pInput->GetConnected()));
+    m_decodingOrder = order && order->DecodingOrder();
     return S_OK;
 }
 
@@ -205,8 +208,7 @@ HRESULT CVideoDecoder::Receive(IMediaSample *pSample)
     std::memcpy(packet->data, data, static_cast<size_t>(length));
     REFERENCE_TIME t0 = 0, t1 = 0;
     const bool timed = SUCCEEDED(pSample->GetTime(&t0, &t1));
-    packet->pts = timed ? t0 : AV_NOPTS_VALUE;
-    m_times.Input(timed, t0);
+    (m_decodingOrder ? packet->dts : packet->pts) = timed ? t0 : AV_NOPTS_VALUE;
     if (pSample->IsSyncPoint() == S_OK)
         packet->flags |= AV_PKT_FLAG_KEY;
     if (pSample->IsDiscontinuity() == S_OK)
@@ -238,11 +240,14 @@ HRESULT CVideoDecoder::Decode(const AVPacket *packet)
 
 HRESULT CVideoDecoder::DeliverFrame(const AVFrame *frame)
 {
-    REFERENCE_TIME t0 = m_nextTime;
-    m_times.Output(frame->best_effort_timestamp, &t0);
     REFERENCE_TIME duration = m_in.frameDuration;
     if (duration <= 0)
         duration = frame->pkt_duration > 0 ? frame->pkt_duration : 400000;
+    REFERENCE_TIME t0 = frame->best_effort_timestamp;
+    if (m_decodingOrder && frame->pkt_dts != AV_NOPTS_VALUE)
+        t0 = frame->pkt_dts - m_codec->has_b_frames * duration;
+    if (t0 == AV_NOPTS_VALUE)
+        t0 = m_nextTime;
     REFERENCE_TIME t1 = t0 + duration;
     m_nextTime = t1;
     ComPtr<IMediaSample> out;
@@ -303,7 +308,6 @@ HRESULT CVideoDecoder::EndFlush()
         CAutoLock lock(m_csReceive);
         if (m_codec)
             avcodec_flush_buffers(m_codec.get());
-        m_times.Clear();
         m_discontinuity = true;
     }
     return CTransformFilter::EndFlush();

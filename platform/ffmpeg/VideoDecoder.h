@@ -5,8 +5,8 @@
 //
 // One input sample may give no picture or several (reordering): Receive is
 // replaced so that every decoded picture goes out on its own, stamped with
-// its presentation time (FrameTimes: the time carried through the decoder,
-// or for decoding-order input the earliest waiting time), and marked preroll when it ends before the segment start. End of
+// its presentation time (the decoder's best-effort timestamp of the input
+// times; for input stamped in decoding order, SampleTimeOrder.h), and marked preroll when it ends before the segment start. End of
 // stream drains the decoder; a flush empties it.
 //
 // Threads: as CTransformFilter. The codec context lives between
@@ -16,7 +16,6 @@
 
 #include "platform/dshow/TransformFilter.h"
 #include "platform/ffmpeg/FFmpegCommon.h"
-#include "platform/ffmpeg/FrameTimes.h"
 
 class CVideoDecoder final : public CTransformFilter {
 public:
@@ -52,7 +51,7 @@ private:
     ffmpeg::CodecPtr m_codec;
     ffmpeg::FramePtr m_frame;
     ffmpeg::SwsPtr m_sws;
-    FrameTimes m_times;
+    bool m_decodingOrder = false;  // input stamped with decoding times
     REFERENCE_TIME m_nextTime = 0;  // for pictures without a timestamp
     bool m_discontinuity = true;
 };

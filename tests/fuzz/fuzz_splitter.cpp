@@ -1,7 +1,8 @@
-// Random files through "LAV Splitter Source": Load, the pins and their media
-// types, stream selection and duration, then a short run into a sink that
-// takes every type. The splitter reads files only, so each input is written
-// to one temporary file. A run that does not end in time aborts (a hang).
+// Random files through "LAV Splitter Source" and through "File Source
+// (Async.)" into each named splitter: Load or the connection, the pins and
+// their media types, stream selection and duration, then a short run into a
+// sink that takes every type. The filters read files only, so each input is
+// written to one temporary file. A run that does not end in time aborts (a hang).
 #include "platform/dshow/FilterCatalogue.h"
 #include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/Renderer.h"
@@ -81,7 +82,7 @@ void WriteInput(const uint8_t *data, size_t size)
     fclose(f);
 }
 
-// Every pin offers at least one type.
+// Every output pin offers at least one type.
 int CheckPins(IBaseFilter *source, std::vector<ComPtr<IPin>> *pins)
 {
     ComPtr<IEnumPins> e;
@@ -97,7 +98,9 @@ int CheckPins(IBaseFilter *source, std::vector<ComPtr<IPin>> *pins)
             DeleteMediaType(mt);
             ++count;
         }
-        Check(count > 0, "a pin without a type");
+        PIN_DIRECTION dir = PINDIR_INPUT;
+        pin->QueryDirection(&dir);
+        Check(count > 0 || dir == PINDIR_INPUT, "an output pin without a type");
         pins->push_back(pin);
     }
     return static_cast<int>(pins->size());
@@ -118,15 +121,14 @@ void CheckStreams(IBaseFilter *source, int pinCount)
     }
 }
 
-// Every pin into its own sink; runs to the end, which must come quickly.
-void Run(IBaseFilter *source, const std::vector<ComPtr<IPin>> &pins)
+// Every output pin into its own sink; runs to the end, which must come quickly.
+void Run(IGraphBuilder *graph, const std::vector<ComPtr<IPin>> &pins)
 {
-    ComPtr<IGraphBuilder> graph;
-    Check(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                           graph.ReleaseAndGetVoidAddress()) == S_OK, "no graph");
-    ComQuery<IMediaFilter>(graph)->SetSyncSource(nullptr);
-    graph->AddFilter(source, L"Source");
     for (const ComPtr<IPin> &pin : pins) {
+        PIN_DIRECTION dir = PINDIR_INPUT;
+        pin->QueryDirection(&dir);
+        if (dir != PINDIR_OUTPUT)
+            continue;
         auto sink = MakeCom<AnySink>();
         graph->AddFilter(sink.Get(), L"Sink");
         if (FAILED(graph->ConnectDirect(pin.Get(), sink->InputPin(), nullptr)))
@@ -140,6 +142,79 @@ void Run(IBaseFilter *source, const std::vector<ComPtr<IPin>> &pins)
     Check(control->Stop() == S_OK, "Stop failed");
 }
 
+ComPtr<IGraphBuilder> NewGraph()
+{
+    ComPtr<IGraphBuilder> graph;
+    Check(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                           graph.ReleaseAndGetVoidAddress()) == S_OK, "no graph");
+    ComQuery<IMediaFilter>(graph)->SetSyncSource(nullptr);
+    return graph;
+}
+
+ComPtr<IBaseFilter> Create(REFCLSID clsid)
+{
+    ComPtr<IBaseFilter> filter;
+    Check(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                           filter.ReleaseAndGetVoidAddress()) == S_OK, "cannot create a filter");
+    return filter;
+}
+
+std::wstring WidePath()
+{
+    const std::string &path = TempPath();
+    return std::wstring(path.begin(), path.end());
+}
+
+// The outputs of a loaded or connected splitter: at least one, with types
+// that hold what they name, and seeking that knows a duration.
+void CheckOpened(IBaseFilter *splitter, int inputs)
+{
+    std::vector<ComPtr<IPin>> pins;
+    const int pinCount = CheckPins(splitter, &pins) - inputs;
+    Check(pinCount > 0, "opened without a stream");
+    CheckStreams(splitter, pinCount);
+    LONGLONG duration = -1;
+    Check(ComQuery<IMediaSeeking>(pins[size_t(inputs)])->GetDuration(&duration) == S_OK && duration >= 0,
+          "duration");
+}
+
+void ThroughLav()
+{
+    auto source = Create(CLSID_LAVSplitterSource);
+    std::vector<ComPtr<IPin>> pins;
+    if (FAILED(ComQuery<IFileSourceFilter>(source)->Load(WidePath().c_str(), nullptr))) {
+        Check(CheckPins(source.Get(), &pins) == 0, "pins after a failed Load");
+        return;
+    }
+    CheckOpened(source.Get(), 0);
+    auto graph = NewGraph();
+    graph->AddFilter(source.Get(), L"Source");
+    CheckPins(source.Get(), &pins);
+    Run(graph.Get(), pins);
+}
+
+void ThroughPullPin(REFCLSID splitterClsid)
+{
+    auto source = Create(CLSID_AsyncReader);
+    Check(SUCCEEDED(ComQuery<IFileSourceFilter>(source)->Load(WidePath().c_str(), nullptr)), "file source");
+    auto splitter = Create(splitterClsid);
+    auto graph = NewGraph();
+    graph->AddFilter(source.Get(), L"Source");
+    graph->AddFilter(splitter.Get(), L"Splitter");
+    std::vector<ComPtr<IPin>> sourcePins, pins;
+    CheckPins(source.Get(), &sourcePins);
+    CheckPins(splitter.Get(), &pins);
+    if (FAILED(graph->ConnectDirect(sourcePins[0].Get(), pins[0].Get(), nullptr))) {
+        pins.clear();
+        Check(CheckPins(splitter.Get(), &pins) == 1, "outputs after a refused connection");
+        return;
+    }
+    CheckOpened(splitter.Get(), 1);
+    pins.clear();
+    CheckPins(splitter.Get(), &pins);
+    Run(graph.Get(), pins);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -147,21 +222,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static const bool registered = (RegisterFFmpegFilters(), true);
     (void)registered;
     WriteInput(data, size);
-    ComPtr<IBaseFilter> source;
-    Check(CoCreateInstance(CLSID_LAVSplitterSource, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                           source.ReleaseAndGetVoidAddress()) == S_OK, "no splitter");
-    const std::string &path = TempPath();
-    const std::wstring wide(path.begin(), path.end());
-    std::vector<ComPtr<IPin>> pins;
-    if (FAILED(ComQuery<IFileSourceFilter>(source)->Load(wide.c_str(), nullptr))) {
-        Check(CheckPins(source.Get(), &pins) == 0, "pins after a failed Load");
-        return 0;
-    }
-    const int pinCount = CheckPins(source.Get(), &pins);
-    Check(pinCount > 0, "Load succeeded without a stream");
-    CheckStreams(source.Get(), pinCount);
-    LONGLONG duration = -1;
-    Check(ComQuery<IMediaSeeking>(pins[0])->GetDuration(&duration) == S_OK && duration >= 0, "duration");
-    Run(source.Get(), pins);
+    ThroughLav();
+    for (const CLSID &clsid : {CLSID_AviSplitter, CLSID_MMSPLITTER, CLSID_MPEG1Splitter, CLSID_WAVEParser})
+        ThroughPullPin(clsid);
     return 0;
 }

@@ -1,4 +1,5 @@
-// Damaged clips through "LAV Splitter Source" and the decoders: truncated,
+// Damaged clips through "LAV Splitter Source" (and through the system filters
+// of their fallback chain) and the decoders: truncated,
 // with flipped bytes, empty, random and mislabelled files either fail to load
 // or play to an end, without a crash, a hang or growing memory.
 #include "platform/dshow/FilterCatalogue.h"
@@ -102,31 +103,61 @@ struct Outcome {
 
 // Load, connect what connects, run without a clock until the end or a
 // failure, stop. Test assertions cover the hang and the clean stop.
-Outcome PlayFile(const std::string &path)
+ComPtr<IBaseFilter> Create(REFCLSID clsid)
 {
-    Outcome outcome;
-    ComPtr<IBaseFilter> source;
-    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_LAVSplitterSource, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                     source.ReleaseAndGetVoidAddress()));
+    ComPtr<IBaseFilter> filter;
+    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                     filter.ReleaseAndGetVoidAddress()));
+    return filter;
+}
+
+// The file opened by `sourceClsid`, and through `splitterClsid` when given:
+// the filter whose outputs carry the streams, or null when the file was refused.
+ComPtr<IBaseFilter> Open(IGraphBuilder *graph, const std::string &path, REFCLSID sourceClsid,
+                         REFCLSID splitterClsid)
+{
+    ComPtr<IBaseFilter> source = Create(sourceClsid);
     const std::wstring wide(path.begin(), path.end());
     const HRESULT loaded = ComQuery<IFileSourceFilter>(source)->Load(wide.c_str(), nullptr);
     if (FAILED(loaded)) {
         EXPECT_TRUE(PinsOf(source.Get()).empty());
-        return outcome;
+        return nullptr;
     }
     EXPECT_EQ(S_OK, loaded);
-    outcome.loaded = true;
+    graph->AddFilter(source.Get(), L"Source");
+    if (splitterClsid == GUID_NULL)
+        return source;
+    ComPtr<IBaseFilter> splitter = Create(splitterClsid);
+    graph->AddFilter(splitter.Get(), L"Splitter");
+    if (FAILED(graph->ConnectDirect(PinsOf(source.Get())[0].Get(), PinsOf(splitter.Get())[0].Get(), nullptr))) {
+        EXPECT_EQ(PinsOf(splitter.Get()).size(), 1u);  // its input only
+        return nullptr;
+    }
+    return splitter;
+}
+
+Outcome PlayFile(const std::string &path, REFCLSID sourceClsid = CLSID_LAVSplitterSource,
+                 REFCLSID splitterClsid = GUID_NULL)
+{
+    Outcome outcome;
     ComPtr<IGraphBuilder> graph;
     EXPECT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                      graph.ReleaseAndGetVoidAddress()));
     ComQuery<IMediaFilter>(graph)->SetSyncSource(nullptr);
-    graph->AddFilter(source.Get(), L"Source");
+    ComPtr<IBaseFilter> source = Open(graph.Get(), path, sourceClsid, splitterClsid);
+    if (!source)
+        return outcome;
+    outcome.loaded = true;
     auto pictures = MakeCom<PictureSink>();
     auto sound = MakeCom<SoundSink>();
     graph->AddFilter(pictures.Get(), L"Pictures");
     graph->AddFilter(sound.Get(), L"Sound");
     bool connected = false;
     for (const ComPtr<IPin> &pin : PinsOf(source.Get())) {
+        PIN_DIRECTION dir = PINDIR_INPUT;
+        pin->QueryDirection(&dir);
+        if (dir != PINDIR_OUTPUT)
+            continue;
         const GUID major = MajorOf(pin.Get());
         IPin *sink = major == MEDIATYPE_Audio ? sound->InputPin() : pictures->InputPin();
         ComPtr<IPin> peer;
@@ -155,6 +186,9 @@ struct ClipCase {
     const char *name;
     const char *codec;  // "" for the extension's default
     int dvType = 2;
+    // The system filters of the extension's fallback chain.
+    CLSID source = CLSID_AsyncReader;
+    CLSID splitter = GUID_NULL;
 };
 
 class BadInputTest : public ::testing::TestWithParam<ClipCase> {
@@ -219,6 +253,10 @@ TEST_P(BadInputTest, DamagedCopiesFailOrEndCleanly)
             SCOPED_TRACE(file);
             const Outcome o = PlayFile(file);
             EXPECT_LE(o.frames, 15 + 2);  // nothing invented
+            const ClipCase &c = GetParam();
+            if (round == 0 && (c.splitter != GUID_NULL || c.source != CLSID_AsyncReader)) {
+                EXPECT_LE(PlayFile(file, c.source, c.splitter).frames, 15 + 2);
+            }
             if (::testing::Test::HasFailure())
                 return;
         }
@@ -232,9 +270,12 @@ TEST_P(BadInputTest, DamagedCopiesFailOrEndCleanly)
 
 INSTANTIATE_TEST_SUITE_P(Clips, BadInputTest,
                          ::testing::Values(ClipCase{"h264.mp4", "h264"}, ClipCase{"h264.mkv", ""},
-                                           ClipCase{"mpeg2.mpg", ""}, ClipCase{"mpeg2.ts", ""},
-                                           ClipCase{"mpeg4.avi", "mpeg4"}, ClipCase{"dv1.avi", "dv", 1},
-                                           ClipCase{"wmv2.wmv", ""}, ClipCase{"pcm.wav", ""}),
+                                           ClipCase{"mpeg1.mpg", "", 2, CLSID_AsyncReader, CLSID_MPEG1Splitter},
+                                           ClipCase{"mpeg2.ts", "", 2, CLSID_AsyncReader, CLSID_MMSPLITTER},
+                                           ClipCase{"mpeg4.avi", "mpeg4", 2, CLSID_AsyncReader, CLSID_AviSplitter},
+                                           ClipCase{"dv1.avi", "dv", 1, CLSID_AsyncReader, CLSID_AviSplitter},
+                                           ClipCase{"wmv2.wmv", "", 2, CLSID_WMAsfReader, GUID_NULL},
+                                           ClipCase{"pcm.wav", "", 2, CLSID_AsyncReader, CLSID_WAVEParser}),
                          [](const auto &info) {
                              std::string n = info.param.name;
                              for (char &c : n)

@@ -1,7 +1,7 @@
 #include "uGrapheMan.h"
 
 #include "platform/dshow/FilterCatalogue.h"
-#include "platform/dshow/GraphInspect.h"
+#include "platform/dshow/GraphDescription.h"
 #include "platform/dshow/Uuids.h"
 
 #include <QPointer>

@@ -60,7 +60,7 @@ public:
     bool Active() const { return static_cast<bool>(FGraph); }
     bool SetActive(bool on);
 
-    // Registration in the running-object table (GraphInspect.h) while active.
+    // Registration in the running-object table (GraphDescription.h) while active.
     bool GraphEdit() const { return FGraphEdit; }
     void SetGraphEdit(bool on);
 

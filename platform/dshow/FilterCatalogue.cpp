@@ -1,5 +1,7 @@
 #include "platform/dshow/FilterCatalogue.h"
 
+#include "platform/base/WideText.h"
+
 #include "platform/dshow/CaptureGraphBuilder.h"
 #include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/RefClock.h"
@@ -71,10 +73,7 @@ public:
     {
         if (!ppszDisplayName)
             return E_POINTER;
-        const std::wstring &name = m_registration.name;
-        *ppszDisplayName = new WCHAR[name.size() + 1];
-        std::copy(name.begin(), name.end(), *ppszDisplayName);
-        (*ppszDisplayName)[name.size()] = L'\0';
+        *ppszDisplayName = NewWideCopy(m_registration.name);
         return S_OK;
     }
 

@@ -1,7 +1,7 @@
 // The filter graph: its filters, names and connections.
 #include "platform/dshow/FilterGraph.h"
 
-#include "platform/dshow/GraphInspect.h"
+#include "platform/dshow/GraphDescription.h"
 #include "platform/dshow/Uuids.h"
 
 #include <algorithm>

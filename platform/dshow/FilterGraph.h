@@ -26,7 +26,7 @@
 
 struct FilterRegistration;  // FilterCatalogue.h
 
-// Our own interface behind the running-object-table stand-in (GraphInspect.h):
+// Our own interface behind the running-object-table stand-in (GraphDescription.h):
 // while a description file is set, the graph rewrites it on every change.
 inline constexpr IID IID_IGraphInspection{0xDA2F183C, 0xB7F5, 0x4146,
                                           {0xAA, 0x0F, 0x9B, 0xC0, 0xB6, 0x47, 0x60, 0x51}};
@@ -139,7 +139,7 @@ public:
     // IGraphSendGate
     SendGate *GetSendGate() override { return &m_sendGate; }
 
-    // IGraphInspection (GraphInspect.cpp)
+    // IGraphInspection (GraphDescription.cpp)
     HRESULT SetDescriptionFile(const std::string &path) override;
     std::string Describe() override;
 
@@ -188,7 +188,7 @@ private:
                             IPin *pIn, int depth);
     ComPtr<IAMGraphBuilderCallback> BuilderCallback() const;
 
-    // ---- GraphInspect.cpp ----
+    // ---- GraphDescription.cpp ----
     void WriteDescription();
 
     // The graph's state lock (UI thread; see GraphControl.cpp).

@@ -5,6 +5,7 @@
 // Pure functions and RAII holders; any thread.
 #pragma once
 
+#include "platform/base/WideText.h"
 #include "platform/dshow/MediaType.h"
 #include "platform/dshow/Uuids.h"
 
@@ -47,9 +48,6 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
-
-// File names reach libavformat as UTF-8.
-std::string ToUtf8(const std::wstring &w);
 
 inline PacketPtr MakePacket() { return PacketPtr(av_packet_alloc()); }
 inline FramePtr MakeFrame() { return FramePtr(av_frame_alloc()); }

@@ -112,7 +112,7 @@ HRESULT CFileSourceAsync::Load(LPCWSTR pszFileName, const AM_MEDIA_TYPE *pmt)
     CAutoLock lock(m_csFilter);
     if (m_pin)
         return E_UNEXPECTED;
-    if (!m_stream.Open(ffmpeg::ToUtf8(pszFileName)))
+    if (!m_stream.Open(ToUtf8(pszFileName)))
         return errno == ENOENT || errno == ENOTDIR ? VFW_E_NOT_FOUND : E_ACCESSDENIED;
     CMediaType type(MEDIATYPE_Stream);
     if (pmt && pmt->majortype == MEDIATYPE_Stream) {
@@ -136,8 +136,7 @@ HRESULT CFileSourceAsync::GetCurFile(LPWSTR *ppszFileName, AM_MEDIA_TYPE *pmt)
     *ppszFileName = nullptr;
     if (!m_pin)
         return E_FAIL;
-    *ppszFileName = new WCHAR[m_fileName.size() + 1];
-    std::wmemcpy(*ppszFileName, m_fileName.c_str(), m_fileName.size() + 1);
+    *ppszFileName = NewWideCopy(m_fileName);
     if (pmt)
         m_pin->GetMediaType(0, pmt);
     return S_OK;

@@ -204,8 +204,7 @@ HRESULT CLavSplitter::GetCurFile(LPWSTR *ppszFileName, AM_MEDIA_TYPE *pmt)
     *ppszFileName = nullptr;
     if (!m_format)
         return E_FAIL;
-    *ppszFileName = new WCHAR[m_fileName.size() + 1];
-    std::wmemcpy(*ppszFileName, m_fileName.c_str(), m_fileName.size() + 1);
+    *ppszFileName = NewWideCopy(m_fileName);
     if (pmt)
         *pmt = CMediaType(MEDIATYPE_Stream);
     return S_OK;
@@ -238,8 +237,7 @@ HRESULT CLavSplitter::Info(LONG lIndex, AM_MEDIA_TYPE **ppmt, DWORD *pdwFlags, L
     if (pdwGroup)
         *pdwGroup = pin->OfferedType().Type() == MEDIATYPE_Video ? 0 : 1;
     if (ppszName) {
-        *ppszName = new WCHAR[pin->Name().size() + 1];
-        std::wmemcpy(*ppszName, pin->Name().c_str(), pin->Name().size() + 1);
+        *ppszName = NewWideCopy(pin->Name());
     }
     if (ppObject)
         *ppObject = nullptr;

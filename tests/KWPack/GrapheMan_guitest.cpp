@@ -7,7 +7,7 @@
 #include "platform/dshow/GraphTestKit.h"
 
 #include "platform/base/MessageWindow.h"
-#include "platform/dshow/GraphInspect.h"
+#include "platform/dshow/GraphDescription.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "platform/dshow/CaptureGraphBuilder.h"
 #include "platform/dshow/FilterCatalogue.h"
 #include "platform/dshow/FilterGraph.h"
-#include "platform/dshow/GraphInspect.h"
+#include "platform/dshow/GraphDescription.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,6 @@
-#include "platform/dshow/GraphInspect.h"
+#include "platform/dshow/GraphDescription.h"
+
+#include "platform/base/WideText.h"
 
 #include "platform/dshow/FilterGraph.h"
 
@@ -25,30 +27,6 @@ Table &TheTable()
     return table;
 }
 
-std::string Utf8(const std::wstring &text)
-{
-    std::string out;
-    for (wchar_t wc : text) {
-        auto c = static_cast<uint32_t>(wc);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 std::string FilterName(IBaseFilter *filter)
 {
     FILTER_INFO info{};
@@ -56,7 +34,7 @@ std::string FilterName(IBaseFilter *filter)
         return "?";
     if (info.pGraph)
         info.pGraph->Release();
-    return Utf8(info.achName);
+    return ToUtf8(info.achName);
 }
 
 std::string PinName(IPin *pin)
@@ -66,7 +44,7 @@ std::string PinName(IPin *pin)
         return "?";
     if (info.pFilter)
         info.pFilter->Release();
-    return Utf8(info.achName);
+    return ToUtf8(info.achName);
 }
 
 void DescribePin(std::ostringstream &out, IPin *pin)
@@ -82,7 +60,7 @@ void DescribePin(std::ostringstream &out, IPin *pin)
         CMediaType type;
         pin->ConnectionMediaType(&type);
         out << (dir == PINDIR_OUTPUT ? " -> \"" : " <- \"") << (other ? FilterName(other.Get()) : "?")
-            << "\".\"" << Utf8(info.achName) << "\" " << GuidToString(type.majortype) << " "
+            << "\".\"" << ToUtf8(info.achName) << "\" " << GuidToString(type.majortype) << " "
             << GuidToString(type.subtype);
     } else {
         out << " (not connected)";
@@ -182,7 +160,7 @@ std::string CFilterGraph::Describe()
     for (const Entry &e : m_filters) {
         CLSID clsid = GUID_NULL;
         e.filter->GetClassID(&clsid);
-        out << "  \"" << Utf8(e.name) << "\" " << GuidToString(clsid) << "\n";
+        out << "  \"" << ToUtf8(e.name) << "\" " << GuidToString(clsid) << "\n";
         ComPtr<IEnumPins> pins;
         if (FAILED(e.filter->EnumPins(pins.ReleaseAndGetAddressOf())))
             continue;

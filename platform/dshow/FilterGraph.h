@@ -15,6 +15,7 @@
 // GraphSeeking.cpp, GraphEvents.cpp and GraphBuilder.cpp.
 #pragma once
 
+#include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/BaseFilter.h"
 #include "platform/dshow/Control.h"
 
@@ -44,7 +45,7 @@ protected:
 class CFilterGraph final : public CUnknown,
                            public IGraphBuilder,
                            public IMediaControl,
-                           public IMediaSeeking,
+                           public CMediaTimeSeeking,
                            public IMediaEventEx,
                            public IMediaEventSink,
                            public IMediaFilter,
@@ -95,17 +96,9 @@ public:
 
     // IMediaSeeking (GraphSeeking.cpp)
     HRESULT GetCapabilities(DWORD *pCapabilities) override;
-    HRESULT CheckCapabilities(DWORD *pCapabilities) override;
-    HRESULT IsFormatSupported(const GUID *pFormat) override;
-    HRESULT QueryPreferredFormat(GUID *pFormat) override;
-    HRESULT GetTimeFormat(GUID *pFormat) override;
-    HRESULT IsUsingTimeFormat(const GUID *pFormat) override;
-    HRESULT SetTimeFormat(const GUID *pFormat) override;
     HRESULT GetDuration(LONGLONG *pDuration) override;
     HRESULT GetStopPosition(LONGLONG *pStop) override;
     HRESULT GetCurrentPosition(LONGLONG *pCurrent) override;
-    HRESULT ConvertTimeFormat(LONGLONG *pTarget, const GUID *pTargetFormat, LONGLONG Source,
-                              const GUID *pSourceFormat) override;
     HRESULT SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop,
                          DWORD dwStopFlags) override;
     HRESULT GetPositions(LONGLONG *pCurrent, LONGLONG *pStop) override;

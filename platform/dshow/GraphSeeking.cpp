@@ -64,60 +64,6 @@ HRESULT CFilterGraph::GetCapabilities(DWORD *pCapabilities)
     return S_OK;
 }
 
-HRESULT CFilterGraph::CheckCapabilities(DWORD *pCapabilities)
-{
-    if (!pCapabilities)
-        return E_POINTER;
-    DWORD have = 0;
-    const HRESULT hr = GetCapabilities(&have);
-    if (FAILED(hr))
-        return hr;
-    const DWORD asked = *pCapabilities;
-    *pCapabilities &= have;
-    if (*pCapabilities == asked)
-        return S_OK;
-    return *pCapabilities ? S_FALSE : E_FAIL;
-}
-
-HRESULT CFilterGraph::IsFormatSupported(const GUID *pFormat)
-{
-    if (!pFormat)
-        return E_POINTER;
-    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-HRESULT CFilterGraph::QueryPreferredFormat(GUID *pFormat)
-{
-    if (!pFormat)
-        return E_POINTER;
-    *pFormat = TIME_FORMAT_MEDIA_TIME;
-    return S_OK;
-}
-
-HRESULT CFilterGraph::GetTimeFormat(GUID *pFormat) { return QueryPreferredFormat(pFormat); }
-
-HRESULT CFilterGraph::IsUsingTimeFormat(const GUID *pFormat) { return IsFormatSupported(pFormat); }
-
-// Media time in any state (the navigation asks for it while paused).
-HRESULT CFilterGraph::SetTimeFormat(const GUID *pFormat)
-{
-    if (!pFormat)
-        return E_POINTER;
-    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-}
-
-HRESULT CFilterGraph::ConvertTimeFormat(LONGLONG *pTarget, const GUID *pTargetFormat, LONGLONG Source,
-                                        const GUID *pSourceFormat)
-{
-    if (!pTarget)
-        return E_POINTER;
-    const auto isMediaTime = [](const GUID *f) { return !f || *f == TIME_FORMAT_MEDIA_TIME; };
-    if (!isMediaTime(pTargetFormat) || !isMediaTime(pSourceFormat))
-        return E_INVALIDARG;
-    *pTarget = Source;
-    return S_OK;
-}
-
 // ---- Positions --------------------------------------------------------------------
 
 HRESULT CFilterGraph::GetDuration(LONGLONG *pDuration)

@@ -41,58 +41,6 @@ HRESULT CSeekingSourceStream::GetCapabilities(DWORD *pCapabilities)
     return S_OK;
 }
 
-HRESULT CSeekingSourceStream::CheckCapabilities(DWORD *pCapabilities)
-{
-    if (!pCapabilities)
-        return E_POINTER;
-    const DWORD asked = *pCapabilities;
-    *pCapabilities &= kCaps;
-    if (*pCapabilities == asked)
-        return S_OK;
-    return *pCapabilities ? S_FALSE : E_FAIL;
-}
-
-HRESULT CSeekingSourceStream::IsFormatSupported(const GUID *pFormat)
-{
-    if (!pFormat)
-        return E_POINTER;
-    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-HRESULT CSeekingSourceStream::QueryPreferredFormat(GUID *pFormat)
-{
-    if (!pFormat)
-        return E_POINTER;
-    *pFormat = TIME_FORMAT_MEDIA_TIME;
-    return S_OK;
-}
-
-HRESULT CSeekingSourceStream::GetTimeFormat(GUID *pFormat) { return QueryPreferredFormat(pFormat); }
-
-HRESULT CSeekingSourceStream::IsUsingTimeFormat(const GUID *pFormat)
-{
-    return IsFormatSupported(pFormat);
-}
-
-HRESULT CSeekingSourceStream::SetTimeFormat(const GUID *pFormat)
-{
-    if (!pFormat)
-        return E_POINTER;
-    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-}
-
-HRESULT CSeekingSourceStream::ConvertTimeFormat(LONGLONG *pTarget, const GUID *pTargetFormat,
-                                                LONGLONG Source, const GUID *pSourceFormat)
-{
-    if (!pTarget)
-        return E_POINTER;
-    const auto isMediaTime = [](const GUID *f) { return !f || *f == TIME_FORMAT_MEDIA_TIME; };
-    if (!isMediaTime(pTargetFormat) || !isMediaTime(pSourceFormat))
-        return E_INVALIDARG;
-    *pTarget = Source;
-    return S_OK;
-}
-
 // ---- Positions --------------------------------------------------------------------
 
 HRESULT CSeekingSourceStream::GetDuration(LONGLONG *pDuration)

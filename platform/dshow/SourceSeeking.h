@@ -22,9 +22,10 @@
 // seeking thread (the graph closes its SendGate around seeks for that).
 #pragma once
 
+#include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/Source.h"
 
-class CSeekingSourceStream : public CSourceStream, public IMediaSeeking {
+class CSeekingSourceStream : public CSourceStream, public CMediaTimeSeeking {
 public:
     CSeekingSourceStream(CSource *pFilter, LPCWSTR pName);
 
@@ -33,19 +34,11 @@ public:
 
     // IMediaSeeking
     HRESULT GetCapabilities(DWORD *pCapabilities) override;
-    HRESULT CheckCapabilities(DWORD *pCapabilities) override;
-    HRESULT IsFormatSupported(const GUID *pFormat) override;
-    HRESULT QueryPreferredFormat(GUID *pFormat) override;
-    HRESULT GetTimeFormat(GUID *pFormat) override;
-    HRESULT IsUsingTimeFormat(const GUID *pFormat) override;
-    HRESULT SetTimeFormat(const GUID *pFormat) override;
     HRESULT GetDuration(LONGLONG *pDuration) override;
     HRESULT GetStopPosition(LONGLONG *pStop) override;
     // The media time of the last frame sent (not preroll), else the
     // segment start.
     HRESULT GetCurrentPosition(LONGLONG *pCurrent) override;
-    HRESULT ConvertTimeFormat(LONGLONG *pTarget, const GUID *pTargetFormat, LONGLONG Source,
-                              const GUID *pSourceFormat) override;
     HRESULT SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop,
                          DWORD dwStopFlags) override;
     HRESULT GetPositions(LONGLONG *pCurrent, LONGLONG *pStop) override;

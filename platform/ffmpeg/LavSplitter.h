@@ -24,6 +24,7 @@
 // out). Streaming threads never take m_csFilter.
 #pragma once
 
+#include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/Pins.h"
 #include "platform/ffmpeg/FFmpegCommon.h"
 #include "platform/ffmpeg/SampleTimeOrder.h"
@@ -97,7 +98,7 @@ struct QueuedPacket {
     bool timed = false, hasStop = false, sync = false, preroll = false;
 };
 
-class CLavOutputPin final : public CBaseOutputPin, public IMediaSeeking, public ISampleTimeOrder {
+class CLavOutputPin final : public CBaseOutputPin, public CMediaTimeSeeking, public ISampleTimeOrder {
 public:
     CLavOutputPin(CLavSplitter *filter, CCritSec *lock, LPCWSTR name, int streamIndex,
                   CMediaType type, LONG bufferSize);
@@ -112,17 +113,9 @@ public:
 
     // IMediaSeeking: the filter's, for all streams.
     HRESULT GetCapabilities(DWORD *pCapabilities) override;
-    HRESULT CheckCapabilities(DWORD *pCapabilities) override;
-    HRESULT IsFormatSupported(const GUID *pFormat) override;
-    HRESULT QueryPreferredFormat(GUID *pFormat) override;
-    HRESULT GetTimeFormat(GUID *pFormat) override;
-    HRESULT IsUsingTimeFormat(const GUID *pFormat) override;
-    HRESULT SetTimeFormat(const GUID *pFormat) override;
     HRESULT GetDuration(LONGLONG *pDuration) override;
     HRESULT GetStopPosition(LONGLONG *pStop) override;
     HRESULT GetCurrentPosition(LONGLONG *pCurrent) override;
-    HRESULT ConvertTimeFormat(LONGLONG *pTarget, const GUID *pTargetFormat, LONGLONG Source,
-                              const GUID *pSourceFormat) override;
     HRESULT SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop,
                          DWORD dwStopFlags) override;
     HRESULT GetPositions(LONGLONG *pCurrent, LONGLONG *pStop) override;

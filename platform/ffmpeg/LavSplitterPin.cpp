@@ -147,42 +147,6 @@ HRESULT CLavOutputPin::GetCapabilities(DWORD *pCapabilities)
     return S_OK;
 }
 
-HRESULT CLavOutputPin::CheckCapabilities(DWORD *pCapabilities)
-{
-    if (!pCapabilities)
-        return E_POINTER;
-    const DWORD asked = *pCapabilities;
-    *pCapabilities &= kCaps;
-    if (*pCapabilities == asked)
-        return S_OK;
-    return *pCapabilities ? S_FALSE : E_FAIL;
-}
-
-HRESULT CLavOutputPin::IsFormatSupported(const GUID *pFormat)
-{
-    if (!pFormat)
-        return E_POINTER;
-    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-HRESULT CLavOutputPin::QueryPreferredFormat(GUID *pFormat)
-{
-    if (!pFormat)
-        return E_POINTER;
-    *pFormat = TIME_FORMAT_MEDIA_TIME;
-    return S_OK;
-}
-
-HRESULT CLavOutputPin::GetTimeFormat(GUID *pFormat) { return QueryPreferredFormat(pFormat); }
-HRESULT CLavOutputPin::IsUsingTimeFormat(const GUID *pFormat) { return IsFormatSupported(pFormat); }
-
-HRESULT CLavOutputPin::SetTimeFormat(const GUID *pFormat)
-{
-    if (!pFormat)
-        return E_POINTER;
-    return *pFormat == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-}
-
 HRESULT CLavOutputPin::GetDuration(LONGLONG *pDuration)
 {
     if (!pDuration)
@@ -204,18 +168,6 @@ HRESULT CLavOutputPin::GetCurrentPosition(LONGLONG *pCurrent)
     if (!pCurrent)
         return E_POINTER;
     *pCurrent = m_splitter->CurrentPosition();
-    return S_OK;
-}
-
-HRESULT CLavOutputPin::ConvertTimeFormat(LONGLONG *pTarget, const GUID *pTargetFormat,
-                                         LONGLONG Source, const GUID *pSourceFormat)
-{
-    if (!pTarget)
-        return E_POINTER;
-    const auto isMediaTime = [](const GUID *f) { return !f || *f == TIME_FORMAT_MEDIA_TIME; };
-    if (!isMediaTime(pTargetFormat) || !isMediaTime(pSourceFormat))
-        return E_INVALIDARG;
-    *pTarget = Source;
     return S_OK;
 }
 

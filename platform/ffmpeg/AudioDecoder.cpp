@@ -86,27 +86,16 @@ HRESULT CAudioDecoder::DecideBufferSize(IMemAllocator *pAlloc, ALLOCATOR_PROPERT
 
 HRESULT CAudioDecoder::StartStreaming()
 {
-    const AVCodec *decoder = avcodec_find_decoder(m_in.codec);
-    if (!decoder)
-        return VFW_E_NO_DECOMPRESSOR;
-    CodecPtr codec(avcodec_alloc_context3(decoder));
+    HRESULT hr = S_OK;
+    CodecPtr codec = AllocDecoder(m_in, &hr);
     if (!codec)
-        return E_OUTOFMEMORY;
-    if (!m_in.extradata.empty()) {
-        const size_t n = m_in.extradata.size();
-        codec->extradata = static_cast<uint8_t *>(av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (!codec->extradata)
-            return E_OUTOFMEMORY;
-        std::memcpy(codec->extradata, m_in.extradata.data(), n);
-        codec->extradata_size = static_cast<int>(n);
-    }
+        return hr;
     codec->sample_rate = m_in.sampleRate;
     av_channel_layout_default(&codec->ch_layout, m_in.channels);
     codec->block_align = m_in.blockAlign;
     codec->bits_per_coded_sample = m_in.bitsPerSample;
     codec->bit_rate = m_in.bitRate;
-    codec->pkt_timebase = kHundredNs;
-    if (avcodec_open2(codec.get(), decoder, nullptr) < 0)
+    if (avcodec_open2(codec.get(), codec->codec, nullptr) < 0)
         return VFW_E_NO_DECOMPRESSOR;
     m_codec = std::move(codec);
     m_frame = MakeFrame();
@@ -128,15 +117,10 @@ HRESULT CAudioDecoder::Receive(IMediaSample *pSample)
     CAutoLock lock(m_csReceive);
     if (!m_codec)
         return VFW_E_WRONG_STATE;
-    BYTE *data = nullptr;
-    pSample->GetPointer(&data);
-    const LONG length = pSample->GetActualDataLength();
-    if (length <= 0)
-        return S_OK;
-    PacketPtr packet = MakePacket();
-    if (!packet || av_new_packet(packet.get(), length) < 0)
-        return E_OUTOFMEMORY;
-    std::memcpy(packet->data, data, static_cast<size_t>(length));
+    HRESULT hr = S_OK;
+    PacketPtr packet = PacketFromSample(pSample, &hr);
+    if (!packet)
+        return hr;
     REFERENCE_TIME t0 = 0, t1 = 0;
     packet->pts = SUCCEEDED(pSample->GetTime(&t0, &t1)) ? t0 : AV_NOPTS_VALUE;
     if (pSample->IsDiscontinuity() == S_OK)
@@ -146,22 +130,7 @@ HRESULT CAudioDecoder::Receive(IMediaSample *pSample)
 
 HRESULT CAudioDecoder::Decode(const AVPacket *packet)
 {
-    int sent = avcodec_send_packet(m_codec.get(), packet);
-    HRESULT result = S_OK;
-    for (;;) {
-        const int r = avcodec_receive_frame(m_codec.get(), m_frame.get());
-        if (r == AVERROR(EAGAIN) && sent == AVERROR(EAGAIN)) {
-            sent = avcodec_send_packet(m_codec.get(), packet);
-            continue;
-        }
-        if (r < 0)
-            break;
-        const HRESULT hr = result == S_OK ? DeliverFrame(m_frame.get()) : S_OK;
-        av_frame_unref(m_frame.get());
-        if (hr != S_OK)
-            result = hr;
-    }
-    return FAILED(result) && result != VFW_E_NOT_COMMITTED ? result : S_OK;
+    return DecodePacket(m_codec.get(), m_frame.get(), packet, [this](const AVFrame *f) { return DeliverFrame(f); });
 }
 
 HRESULT CAudioDecoder::DeliverFrame(const AVFrame *frame)

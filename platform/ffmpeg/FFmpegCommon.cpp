@@ -361,4 +361,45 @@ bool ParseAudioType(const CMediaType &mt, DecoderInput *in)
     return true;
 }
 
+CodecPtr AllocDecoder(const DecoderInput &in, HRESULT *hr)
+{
+    *hr = E_OUTOFMEMORY;
+    const AVCodec *decoder = avcodec_find_decoder(in.codec);
+    if (!decoder) {
+        *hr = VFW_E_NO_DECOMPRESSOR;
+        return nullptr;
+    }
+    CodecPtr codec(avcodec_alloc_context3(decoder));
+    if (!codec)
+        return nullptr;
+    if (!in.extradata.empty()) {
+        const size_t n = in.extradata.size();
+        codec->extradata = static_cast<uint8_t *>(av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!codec->extradata)
+            return nullptr;
+        std::memcpy(codec->extradata, in.extradata.data(), n);
+        codec->extradata_size = static_cast<int>(n);
+    }
+    codec->pkt_timebase = kHundredNs;
+    *hr = S_OK;
+    return codec;
+}
+
+PacketPtr PacketFromSample(IMediaSample *sample, HRESULT *hr)
+{
+    *hr = S_OK;
+    BYTE *data = nullptr;
+    sample->GetPointer(&data);
+    const LONG length = sample->GetActualDataLength();
+    if (length <= 0 || !data)
+        return nullptr;
+    PacketPtr packet = MakePacket();
+    if (!packet || av_new_packet(packet.get(), length) < 0) {
+        *hr = E_OUTOFMEMORY;
+        return nullptr;
+    }
+    std::memcpy(packet->data, data, static_cast<size_t>(length));
+    return packet;
+}
+
 } // namespace ffmpeg

@@ -7,6 +7,8 @@
 
 #include "platform/base/WideText.h"
 #include "platform/dshow/MediaType.h"
+#include "platform/dshow/Strmif.h"
+#include "platform/dshow/VfwMsgs.h"
 #include "platform/dshow/Uuids.h"
 
 extern "C" {
@@ -74,6 +76,39 @@ struct DecoderInput {
 // False when the type is not one libavcodec can decode.
 bool ParseVideoType(const CMediaType &mt, DecoderInput *in);
 bool ParseAudioType(const CMediaType &mt, DecoderInput *in);
+
+// A decoder context for `in` with its extradata; null when libavcodec has no
+// decoder for it (*hr VFW_E_NO_DECOMPRESSOR) or memory ran out.
+CodecPtr AllocDecoder(const DecoderInput &in, HRESULT *hr);
+
+// A packet holding a sample's bytes, no times; null for an empty sample
+// (*hr S_OK) or when memory ran out (*hr E_OUTOFMEMORY).
+PacketPtr PacketFromSample(IMediaSample *sample, HRESULT *hr);
+
+// Sends one packet (null: drain) and hands every frame that comes out to
+// deliver(frame). After a failed delivery the rest are drained, not
+// delivered. A corrupt packet is not the end of the stream: only delivery
+// failures come back (a decommitted allocator not even those).
+template <class Deliver>
+HRESULT DecodePacket(AVCodecContext *codec, AVFrame *frame, const AVPacket *packet, Deliver deliver)
+{
+    int sent = avcodec_send_packet(codec, packet);
+    HRESULT result = S_OK;
+    for (;;) {
+        const int r = avcodec_receive_frame(codec, frame);
+        if (r == AVERROR(EAGAIN) && sent == AVERROR(EAGAIN)) {
+            sent = avcodec_send_packet(codec, packet);
+            continue;
+        }
+        if (r < 0)
+            break;
+        const HRESULT hr = result == S_OK ? deliver(frame) : S_OK;
+        av_frame_unref(frame);
+        if (hr != S_OK)
+            result = hr;
+    }
+    return FAILED(result) && result != VFW_E_NOT_COMMITTED ? result : S_OK;
+}
 
 // The compressed video and audio subtypes the decoders take (for the
 // catalogue), each with the codec that decodes it.

@@ -26,7 +26,7 @@ CMediaType PcmAudioType(int rate, int channels)
     return mt;
 }
 
-CAudioDecoder::CAudioDecoder() : CTransformFilter(L"Vidstill Audio Decoder", CLSID_VidstillAudioDecoder) {}
+CAudioDecoder::CAudioDecoder() : CCodecFilter(L"Vidstill Audio Decoder", CLSID_VidstillAudioDecoder) {}
 
 CAudioDecoder::~CAudioDecoder() = default;
 
@@ -84,53 +84,19 @@ HRESULT CAudioDecoder::DecideBufferSize(IMemAllocator *pAlloc, ALLOCATOR_PROPERT
     return actual.cbBuffer < BufferBytes() ? E_FAIL : S_OK;
 }
 
-HRESULT CAudioDecoder::StartStreaming()
+void CAudioDecoder::Configure(AVCodecContext *codec)
 {
-    HRESULT hr = S_OK;
-    CodecPtr codec = AllocDecoder(m_in, &hr);
-    if (!codec)
-        return hr;
     codec->sample_rate = m_in.sampleRate;
     av_channel_layout_default(&codec->ch_layout, m_in.channels);
     codec->block_align = m_in.blockAlign;
     codec->bits_per_coded_sample = m_in.bitsPerSample;
     codec->bit_rate = m_in.bitRate;
-    if (avcodec_open2(codec.get(), codec->codec, nullptr) < 0)
-        return VFW_E_NO_DECOMPRESSOR;
-    m_codec = std::move(codec);
-    m_frame = MakeFrame();
-    m_nextTime = 0;
-    m_discontinuity = true;
-    return S_OK;
 }
 
-HRESULT CAudioDecoder::StopStreaming()
+void CAudioDecoder::Stamp(IMediaSample *sample, AVPacket *packet)
 {
-    m_codec.reset();
-    m_frame.reset();
-    m_swr.reset();
-    return S_OK;
-}
-
-HRESULT CAudioDecoder::Receive(IMediaSample *pSample)
-{
-    CAutoLock lock(m_csReceive);
-    if (!m_codec)
-        return VFW_E_WRONG_STATE;
-    HRESULT hr = S_OK;
-    PacketPtr packet = PacketFromSample(pSample, &hr);
-    if (!packet)
-        return hr;
     REFERENCE_TIME t0 = 0, t1 = 0;
-    packet->pts = SUCCEEDED(pSample->GetTime(&t0, &t1)) ? t0 : AV_NOPTS_VALUE;
-    if (pSample->IsDiscontinuity() == S_OK)
-        m_discontinuity = true;
-    return Decode(packet.get());
-}
-
-HRESULT CAudioDecoder::Decode(const AVPacket *packet)
-{
-    return DecodePacket(m_codec.get(), m_frame.get(), packet, [this](const AVFrame *f) { return DeliverFrame(f); });
+    packet->pts = SUCCEEDED(sample->GetTime(&t0, &t1)) ? t0 : AV_NOPTS_VALUE;
 }
 
 HRESULT CAudioDecoder::DeliverFrame(const AVFrame *frame)
@@ -179,24 +145,3 @@ HRESULT CAudioDecoder::DeliverFrame(const AVFrame *frame)
     return m_pOutput->Deliver(out.Get());
 }
 
-HRESULT CAudioDecoder::EndOfStream()
-{
-    CAutoLock lock(m_csReceive);
-    if (m_codec) {
-        Decode(nullptr);
-        avcodec_flush_buffers(m_codec.get());
-    }
-    return m_pOutput->DeliverEndOfStream();
-}
-
-HRESULT CAudioDecoder::EndFlush()
-{
-    {
-        CAutoLock lock(m_csReceive);
-        if (m_codec)
-            avcodec_flush_buffers(m_codec.get());
-        m_swr.reset();
-        m_discontinuity = true;
-    }
-    return CTransformFilter::EndFlush();
-}

@@ -3,14 +3,12 @@
 // channel count (libswresample converts). Times are the decoded frames'
 // presentation times; frames ending before the segment start are preroll.
 //
-// Threads: as CTransformFilter; the codec and resampler live between
-// StartStreaming and StopStreaming, used under the streaming lock.
+// Threads: as CCodecFilter; the resampler lives with the codec context.
 #pragma once
 
-#include "platform/dshow/TransformFilter.h"
-#include "platform/ffmpeg/FFmpegCommon.h"
+#include "platform/ffmpeg/CodecFilter.h"
 
-class CAudioDecoder final : public CTransformFilter {
+class CAudioDecoder final : public CCodecFilter {
 public:
     CAudioDecoder();
     ~CAudioDecoder() override;
@@ -20,27 +18,15 @@ public:
     HRESULT DecideBufferSize(IMemAllocator *pAlloc, ALLOCATOR_PROPERTIES *pProp) override;
     HRESULT GetMediaType(int iPosition, CMediaType *pMediaType) override;
     HRESULT SetMediaType(PIN_DIRECTION direction, const CMediaType *pmt) override;
-    HRESULT StartStreaming() override;
-    HRESULT StopStreaming() override;
-    HRESULT Transform(IMediaSample *, IMediaSample *) override { return E_UNEXPECTED; }
-
-    HRESULT Receive(IMediaSample *pSample) override;
-    HRESULT EndOfStream() override;
-    HRESULT EndFlush() override;
 
 private:
-    HRESULT Decode(const AVPacket *packet);
-    HRESULT DeliverFrame(const AVFrame *frame);
+    void Configure(AVCodecContext *codec) override;
+    void Stamp(IMediaSample *sample, AVPacket *packet) override;
+    HRESULT DeliverFrame(const AVFrame *frame) override;
+    void ResetConversion() override { m_swr.reset(); }
     LONG BufferBytes() const;
 
-    ffmpeg::DecoderInput m_in;  // state lock (connection)
-
-    // Streaming lock.
-    ffmpeg::CodecPtr m_codec;
-    ffmpeg::FramePtr m_frame;
-    ffmpeg::SwrPtr m_swr;
-    REFERENCE_TIME m_nextTime = 0;
-    bool m_discontinuity = true;
+    ffmpeg::SwrPtr m_swr;  // streaming lock
 };
 
 // 16-bit PCM at `rate` with `channels`.

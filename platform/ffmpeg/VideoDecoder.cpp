@@ -83,7 +83,7 @@ CMediaType DecodedVideoType(REFGUID subtype, int width, int height, REFERENCE_TI
 }
 
 CVideoDecoder::CVideoDecoder(LPCWSTR name, REFCLSID clsid, int threads)
-    : CTransformFilter(name, clsid), m_threads(threads)
+    : CCodecFilter(name, clsid), m_threads(threads)
 {
 }
 
@@ -152,58 +152,29 @@ HRESULT CVideoDecoder::DecideBufferSize(IMemAllocator *pAlloc, ALLOCATOR_PROPERT
 
 // ---- Streaming ----------------------------------------------------------------------
 
-HRESULT CVideoDecoder::StartStreaming()
+void CVideoDecoder::Configure(AVCodecContext *codec)
 {
-    HRESULT hr = S_OK;
-    CodecPtr codec = AllocDecoder(m_in, &hr);
-    if (!codec)
-        return hr;
     codec->width = m_in.width;
     codec->height = m_in.height;
     codec->thread_count = m_threads;
     codec->thread_type = m_threads > 1 ? FF_THREAD_FRAME : 0;
-    if (avcodec_open2(codec.get(), codec->codec, nullptr) < 0)
-        return VFW_E_NO_DECOMPRESSOR;
-    m_codec = std::move(codec);
-    m_frame = MakeFrame();
-    m_nextTime = 0;
-    m_discontinuity = true;
+}
+
+HRESULT CVideoDecoder::StartStreaming()
+{
+    const HRESULT hr = CCodecFilter::StartStreaming();
     auto order = ComQuery<ISampleTimeOrder>(ComPtr<IPin>(m_pInput->GetConnected()));
     m_decodingOrder = order && order->DecodingOrder();
-    return S_OK;
+    return hr;
 }
 
-HRESULT CVideoDecoder::StopStreaming()
+void CVideoDecoder::Stamp(IMediaSample *sample, AVPacket *packet)
 {
-    m_codec.reset();
-    m_frame.reset();
-    m_sws.reset();
-    return S_OK;
-}
-
-HRESULT CVideoDecoder::Receive(IMediaSample *pSample)
-{
-    CAutoLock lock(m_csReceive);
-    if (!m_codec)
-        return VFW_E_WRONG_STATE;
-    HRESULT hr = S_OK;
-    PacketPtr packet = PacketFromSample(pSample, &hr);
-    if (!packet)
-        return hr;
     REFERENCE_TIME t0 = 0, t1 = 0;
-    const bool timed = SUCCEEDED(pSample->GetTime(&t0, &t1));
+    const bool timed = SUCCEEDED(sample->GetTime(&t0, &t1));
     (m_decodingOrder ? packet->dts : packet->pts) = timed ? t0 : AV_NOPTS_VALUE;
-    if (pSample->IsSyncPoint() == S_OK)
+    if (sample->IsSyncPoint() == S_OK)
         packet->flags |= AV_PKT_FLAG_KEY;
-    if (pSample->IsDiscontinuity() == S_OK)
-        m_discontinuity = true;
-    return Decode(packet.get());
-}
-
-// Sends one packet (null: drain) and delivers every picture that comes out.
-HRESULT CVideoDecoder::Decode(const AVPacket *packet)
-{
-    return DecodePacket(m_codec.get(), m_frame.get(), packet, [this](const AVFrame *f) { return DeliverFrame(f); });
 }
 
 HRESULT CVideoDecoder::DeliverFrame(const AVFrame *frame)
@@ -259,24 +230,3 @@ HRESULT CVideoDecoder::WritePicture(const AVFrame *frame, BYTE *dst, LONG size)
     return S_OK;
 }
 
-HRESULT CVideoDecoder::EndOfStream()
-{
-    CAutoLock lock(m_csReceive);
-    if (m_codec) {
-        Decode(nullptr);
-        avcodec_flush_buffers(m_codec.get());  // ready for a stream after a seek
-    }
-    return m_pOutput->DeliverEndOfStream();
-}
-
-HRESULT CVideoDecoder::EndFlush()
-{
-    {
-        // The upstream thread is out of Receive by now: the flush released it.
-        CAutoLock lock(m_csReceive);
-        if (m_codec)
-            avcodec_flush_buffers(m_codec.get());
-        m_discontinuity = true;
-    }
-    return CTransformFilter::EndFlush();
-}

@@ -3,21 +3,17 @@
 // them, RGB32 otherwise. The output type carries the input's frame duration
 // and picture aspect (VIDEOINFOHEADER2).
 //
-// One input sample may give no picture or several (reordering): Receive is
-// replaced so that every decoded picture goes out on its own, stamped with
+// Every decoded picture (CodecFilter.h) goes out stamped with
 // its presentation time (the decoder's best-effort timestamp of the input
 // times; for input stamped in decoding order, SampleTimeOrder.h), and marked preroll when it ends before the segment start. End of
 // stream drains the decoder; a flush empties it.
 //
-// Threads: as CTransformFilter. The codec context lives between
-// StartStreaming and StopStreaming and is used under the streaming lock
-// (Receive, EndOfStream, EndFlush).
+// Threads: as CCodecFilter.
 #pragma once
 
-#include "platform/dshow/TransformFilter.h"
-#include "platform/ffmpeg/FFmpegCommon.h"
+#include "platform/ffmpeg/CodecFilter.h"
 
-class CVideoDecoder final : public CTransformFilter {
+class CVideoDecoder final : public CCodecFilter {
 public:
     // threads: 1 decodes on the streaming thread alone; more uses libavcodec's
     // frame threads.
@@ -30,30 +26,21 @@ public:
     HRESULT GetMediaType(int iPosition, CMediaType *pMediaType) override;
     HRESULT SetMediaType(PIN_DIRECTION direction, const CMediaType *pmt) override;
     HRESULT StartStreaming() override;
-    HRESULT StopStreaming() override;
-    HRESULT Transform(IMediaSample *, IMediaSample *) override { return E_UNEXPECTED; }
-
-    HRESULT Receive(IMediaSample *pSample) override;
-    HRESULT EndOfStream() override;
-    HRESULT EndFlush() override;
 
 private:
-    HRESULT Decode(const AVPacket *packet);
-    HRESULT DeliverFrame(const AVFrame *frame);
+    void Configure(AVCodecContext *codec) override;
+    void Stamp(IMediaSample *sample, AVPacket *packet) override;
+    HRESULT DeliverFrame(const AVFrame *frame) override;
+    void ResetConversion() override { m_sws.reset(); }
     HRESULT WritePicture(const AVFrame *frame, BYTE *dst, LONG size);
 
     const int m_threads;
-    ffmpeg::DecoderInput m_in;     // state lock (connection)
     GUID m_outSubtype = GUID_NULL;  // state lock (connection)
     int m_outWidth = 0, m_outHeight = 0;
 
     // Streaming lock.
-    ffmpeg::CodecPtr m_codec;
-    ffmpeg::FramePtr m_frame;
     ffmpeg::SwsPtr m_sws;
     bool m_decodingOrder = false;  // input stamped with decoding times
-    REFERENCE_TIME m_nextTime = 0;  // for pictures without a timestamp
-    bool m_discontinuity = true;
 };
 
 // The output types a decoder offers for a decoded picture of w x h.

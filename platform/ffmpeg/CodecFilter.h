@@ -1,0 +1,45 @@
+// What the libavcodec decoder filters share: the codec context's life from
+// StartStreaming to StopStreaming, Receive replaced so that each input
+// sample goes to the decoder and every frame that comes out is delivered on
+// its own (one sample may give none or several), end of stream draining the
+// decoder, and a flush emptying it.
+//
+// Threads: as CTransformFilter. The codec context is used under the
+// streaming lock (Receive, EndOfStream, EndFlush).
+#pragma once
+
+#include "platform/dshow/TransformFilter.h"
+#include "platform/ffmpeg/FFmpegCommon.h"
+
+class CCodecFilter : public CTransformFilter {
+public:
+    CCodecFilter(LPCWSTR name, REFCLSID clsid) : CTransformFilter(name, clsid) {}
+
+    HRESULT StartStreaming() override;
+    HRESULT StopStreaming() override;
+    HRESULT Transform(IMediaSample *, IMediaSample *) override { return E_UNEXPECTED; }
+    HRESULT Receive(IMediaSample *pSample) override;
+    HRESULT EndOfStream() override;
+    HRESULT EndFlush() override;
+
+protected:
+    // Codec fields beyond the extradata, before the context opens.
+    virtual void Configure(AVCodecContext *codec) = 0;
+    // The sample's times and flags on its packet.
+    virtual void Stamp(IMediaSample *sample, AVPacket *packet) = 0;
+    // One decoded frame out; S_OK to go on.
+    virtual HRESULT DeliverFrame(const AVFrame *frame) = 0;
+    // Conversions kept between frames are dropped (stop, flush).
+    virtual void ResetConversion() {}
+
+    ffmpeg::DecoderInput m_in;  // state lock (connection)
+
+    // Streaming lock.
+    ffmpeg::CodecPtr m_codec;
+    ffmpeg::FramePtr m_frame;
+    REFERENCE_TIME m_nextTime = 0;  // for frames without a timestamp
+    bool m_discontinuity = true;
+
+private:
+    HRESULT Decode(const AVPacket *packet);
+};

@@ -44,7 +44,18 @@ struct SwrFreer {
     void operator()(SwrContext *p) const { swr_free(&p); }
 };
 
+// A custom reader's context with its buffer; close the format using it first.
+struct IoFreer {
+    void operator()(AVIOContext *p) const
+    {
+        if (p)
+            av_freep(&p->buffer);
+        avio_context_free(&p);
+    }
+};
+
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+using IoPtr = std::unique_ptr<AVIOContext, IoFreer>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;

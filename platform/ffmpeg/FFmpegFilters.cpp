@@ -1,7 +1,9 @@
 #include "platform/ffmpeg/FFmpegFilters.h"
 
 #include "platform/dshow/FilterCatalogue.h"
+#include "platform/dshow/SmartTee.h"
 #include "platform/ffmpeg/AudioDecoder.h"
+#include "platform/ffmpeg/DvSplitter.h"
 #include "platform/ffmpeg/FileSourceAsync.h"
 #include "platform/ffmpeg/LavSplitter.h"
 #include "platform/ffmpeg/VideoDecoder.h"
@@ -48,6 +50,12 @@ void RegisterFFmpegFilters()
     RegisterSplitter(WaveParserProfile(), MERIT_UNLIKELY, {MEDIASUBTYPE_WAVE});
     RegisterFilter({CLSID_AsyncReader, L"File Source (Async.)", MERIT_UNLIKELY, {}, false,
                     Factory([] { return new CFileSourceAsync(); })});
+    RegisterFilter({CLSID_DVSplitter, L"DV Splitter", MERIT_NORMAL, {{MEDIATYPE_Interleaved, MEDIASUBTYPE_dvsd}},
+                    false, Factory([] { return new CDvSplitter(); })});
+    RegisterFilter({CLSID_SmartTee, L"Smart Tee", MERIT_DO_NOT_USE, {{GUID_NULL, GUID_NULL}}, false,
+                    Factory([] { return new CSmartTee(); })});
+    RegisterFilter({CLSID_MPEG2Demultiplexer, L"MPEG-2 Demultiplexer", MERIT_DO_NOT_USE,
+                    {{MEDIATYPE_Stream, GUID_NULL}}, false, Factory([] { return new CMpeg2Demux(); })});
     const auto video = InputTypes(MEDIATYPE_Video, ffmpeg::VideoSubtypes());
     RegisterFilter({CLSID_VidstillVideoDecoder, L"Vidstill Video Decoder", MERIT_PREFERRED, video, false,
                     Factory([] { return new CVideoDecoder(L"Vidstill Video Decoder", CLSID_VidstillVideoDecoder, 2); })});

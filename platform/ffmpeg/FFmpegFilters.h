@@ -15,6 +15,8 @@ inline constexpr CLSID CLSID_VidstillVideoDecoderST{0x5A1D0C01, 0x7E3B, 0x4C52,
 inline constexpr CLSID CLSID_VidstillAudioDecoder{0x5A1D0C01, 0x7E3B, 0x4C52,
                                                   {0x9B, 0x61, 0x2F, 0x10, 0xD4, 0x3A, 0x88, 0x03}};
 
-// Registers "LAV Splitter Source", the video decoders and the audio decoder.
+// Registers "LAV Splitter Source", "File Source (Async.)", the named system
+// splitters, "WM ASF Reader", "DV Splitter", "Smart Tee", "MPEG-2
+// Demultiplexer", the video decoders and the audio decoder.
 // Calling it again replaces the entries.
 void RegisterFFmpegFilters();

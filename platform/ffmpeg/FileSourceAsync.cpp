@@ -141,9 +141,3 @@ HRESULT CFileSourceAsync::GetCurFile(LPWSTR *ppszFileName, AM_MEDIA_TYPE *pmt)
         m_pin->GetMediaType(0, pmt);
     return S_OK;
 }
-
-HRESULT CreateFileSourceAsync(REFIID riid, void **ppv)
-{
-    ComPtr<CFileSourceAsync> filter = MakeCom<CFileSourceAsync>();
-    return filter->NonDelegatingQueryInterface(riid, ppv);
-}

@@ -54,5 +54,3 @@ private:
     CFileStream m_stream;
     std::unique_ptr<CAsyncOutputPin> m_pin;  // after m_stream: it reads from it
 };
-
-HRESULT CreateFileSourceAsync(REFIID riid, void **ppv);

@@ -85,10 +85,6 @@ struct ReaderIo {
     ComPtr<IAsyncReader> reader;
     int64_t position = 0, size = 0;
 };
-struct IoFreer {
-    void operator()(AVIOContext *p) const;
-};
-using IoPtr = std::unique_ptr<AVIOContext, IoFreer>;
 } // namespace ffmpeg
 
 // One queued item of a pin: a packet, or the end of the stream.
@@ -251,6 +247,3 @@ private:
     std::condition_variable m_qChanged;
     size_t m_queuedBytes = 0;  // m_qLock
 };
-
-// The catalogue's factory ("LAV Splitter Source").
-HRESULT CreateLavSplitter(REFIID riid, void **ppv);

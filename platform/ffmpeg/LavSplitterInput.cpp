@@ -50,13 +50,6 @@ int64_t SeekThroughPin(void *opaque, int64_t offset, int whence)
 
 } // namespace
 
-void ffmpeg::IoFreer::operator()(AVIOContext *p) const
-{
-    if (p)
-        av_freep(&p->buffer);
-    avio_context_free(&p);
-}
-
 // ---- CLavInputPin -----------------------------------------------------------------------
 
 CLavInputPin::CLavInputPin(CLavSplitter *filter, CCritSec *lock)
@@ -151,10 +144,4 @@ void CLavSplitter::Close()
     m_requested = m_segmentStart = 0;
     m_stop.store(MAX_TIME);
     m_lastSent.store(-1);
-}
-
-HRESULT CreateLavSplitter(REFIID riid, void **ppv)
-{
-    ComPtr<CLavSplitter> filter = MakeCom<CLavSplitter>();
-    return filter->NonDelegatingQueryInterface(riid, ppv);
 }

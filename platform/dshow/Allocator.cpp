@@ -7,8 +7,9 @@
 CMediaSample::CMediaSample(CMemAllocator *allocator, LONG size, LONG align, LONG prefix)
     : m_pAllocator(allocator), m_cbBuffer(size)
 {
-    m_memory.resize(static_cast<size_t>(prefix) + static_cast<size_t>(align - 1) + static_cast<size_t>(size));
-    auto start = reinterpret_cast<uintptr_t>(m_memory.data()) + static_cast<uintptr_t>(prefix);
+    m_memory = std::make_unique_for_overwrite<BYTE[]>(static_cast<size_t>(prefix) + static_cast<size_t>(align - 1)
+                                                      + static_cast<size_t>(size));
+    auto start = reinterpret_cast<uintptr_t>(m_memory.get()) + static_cast<uintptr_t>(prefix);
     const auto a = static_cast<uintptr_t>(align);
     start = (start + a - 1) / a * a;
     m_pBuffer = reinterpret_cast<BYTE *>(start);

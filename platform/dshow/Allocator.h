@@ -59,7 +59,9 @@ private:
     void Clear();
 
     CMemAllocator *const m_pAllocator;
-    std::vector<BYTE> m_memory;  // prefix + alignment slack + buffer
+    // prefix + alignment slack + buffer; left unfilled, so pages a stream
+    // never writes are never touched (a 1080p pin reserves megabytes)
+    std::unique_ptr<BYTE[]> m_memory;
     BYTE *m_pBuffer = nullptr;
     const LONG m_cbBuffer;
     std::atomic<ULONG> m_cRef{0};

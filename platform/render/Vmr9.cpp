@@ -100,6 +100,14 @@ HRESULT CVideoMixingRenderer9::NonDelegatingQueryInterface(REFIID riid, void **p
     return CBaseRenderer::NonDelegatingQueryInterface(riid, ppv);
 }
 
+// Holding a sample takes a buffer from upstream until the next one: only
+// where enough are left for the filters above to go on.
+static bool HoldsSamples(IMemAllocator *allocator)
+{
+    ALLOCATOR_PROPERTIES props{};
+    return allocator && SUCCEEDED(allocator->GetProperties(&props)) && props.cBuffers >= 3;
+}
+
 HRESULT CVideoMixingRenderer9::CheckMediaType(const CMediaType *pmt)
 {
     VideoFrameFormat format;
@@ -122,12 +130,14 @@ HRESULT CVideoMixingRenderer9::BreakConnect()
     std::lock_guard lock(m_mixLock);
     m_haveFormat = false;
     m_haveFrame = false;
+    m_held.Reset();
     m_rgb = m_composed = QImage();
     return S_OK;
 }
 
-// Keeps a copy (the sample goes back to its allocator) and shows it when
-// there is somewhere to show it; the conversion waits until then.
+// Keeps the sample, or a copy when its allocator has few buffers to spare,
+// and shows it when there is somewhere to show it; the conversion waits
+// until then.
 HRESULT CVideoMixingRenderer9::DoRenderSample(IMediaSample *pMediaSample)
 {
     BYTE *data = nullptr;
@@ -139,8 +149,13 @@ HRESULT CVideoMixingRenderer9::DoRenderSample(IMediaSample *pMediaSample)
         std::lock_guard lock(m_mixLock);
         if (!m_haveFormat || length < 0 || size_t(length) < m_format.frameSize)
             return VFW_E_TYPE_NOT_ACCEPTED;  // a short buffer would be read past its end
-        m_frame.assign(data, data + m_format.frameSize);
-        m_frame.resize(m_format.frameSize + VideoConverter::kInputPadding);  // zeroed
+        m_held.Reset();
+        if (HoldsSamples(InputPin()->PeekAllocator())) {
+            m_held = pMediaSample;
+        } else {
+            m_frame.assign(data, data + m_format.frameSize);
+            m_frame.resize(m_format.frameSize + VideoConverter::kInputPadding);  // zeroed
+        }
         m_frameFormat = m_format;
         m_haveFrame = true;
         m_rgb = m_composed = QImage();
@@ -151,10 +166,31 @@ HRESULT CVideoMixingRenderer9::DoRenderSample(IMediaSample *pMediaSample)
     return S_OK;
 }
 
+// The held sample's pixels into our own buffer (padded for the converter),
+// and the sample back to its allocator.
+void CVideoMixingRenderer9::TakeHeldLocked()
+{
+    if (!m_held)
+        return;
+    BYTE *data = nullptr;
+    m_held->GetPointer(&data);
+    m_frame.assign(data, data + m_frameFormat.frameSize);
+    m_frame.resize(m_frameFormat.frameSize + VideoConverter::kInputPadding);
+    m_held.Reset();
+}
+
+HRESULT CVideoMixingRenderer9::OnStopStreaming()
+{
+    std::lock_guard lock(m_mixLock);
+    TakeHeldLocked();  // the picture outlives the stream, its buffer must not
+    return CBaseRenderer::OnStopStreaming();
+}
+
 const QImage &CVideoMixingRenderer9::ComposedLocked()
 {
     if (!m_composed.isNull() || !m_haveFrame)
         return m_composed;
+    TakeHeldLocked();
     if (m_rgb.isNull()) {
         m_rgb = m_converter.ToRgb32(m_frameFormat, m_frame.data(), m_frame.size());
         m_conversions.fetch_add(1, std::memory_order_acq_rel);

@@ -38,6 +38,7 @@ public:
     HRESULT CheckMediaType(const CMediaType *pmt) override;
     HRESULT SetMediaType(const CMediaType *pmt) override;
     HRESULT BreakConnect() override;
+    HRESULT OnStopStreaming() override;
     HRESULT DoRenderSample(IMediaSample *pMediaSample) override;
 
     // IVMRWindowlessControl9 (and IVMRAspectRatioControl9's two methods)
@@ -111,6 +112,7 @@ private:
         COLORREF border;
     };
     const QImage &ComposedLocked();
+    void TakeHeldLocked();
     Presentation PresentationLocked();
     void PresentTo(HWND hwnd);
     void MixerChanged();
@@ -121,6 +123,9 @@ private:
     VideoFrameFormat m_format;
     bool m_haveFormat = false;
     std::vector<BYTE> m_frame;  // the last presented frame, as it came
+    // Or the sample itself, kept until its pixels are wanted or streaming
+    // stops: most frames are never looked at, and a 1080p copy each is dear.
+    ComPtr<IMediaSample> m_held;
     VideoFrameFormat m_frameFormat;  // its layout (the type may change after it)
     bool m_haveFrame = false;
     QImage m_rgb;       // m_frame converted; null until needed

@@ -282,6 +282,32 @@ TEST_F(Vmr9Test, ShortSampleIsNotKept)
     EXPECT_EQ(Current().pixel(1, 1), Pixel(1, 1));  // the last whole frame stays
 }
 
+// The last frame's sample is kept rather than copied while streaming; it
+// goes back to its allocator when streaming stops, and the picture stays.
+TEST_F(Vmr9Test, KeptSampleGoesBackAtStopAndThePictureStays)
+{
+    Connect(VideoType(MEDIASUBTYPE_RGB32, W, H, 32));
+    for (int i = 0; i < 6; ++i)
+        ASSERT_EQ(source->Push(Rgb32Frame()), S_OK);  // never more than one kept
+    IMemAllocator *allocator = source->pin.Allocator();
+    std::vector<ComPtr<IMediaSample>> taken(2);
+    for (auto &sample : taken)
+        ASSERT_EQ(allocator->GetBuffer(sample.ReleaseAndGetAddressOf(), nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
+    ComPtr<IMediaSample> third;
+    EXPECT_EQ(allocator->GetBuffer(third.ReleaseAndGetAddressOf(), nullptr, nullptr, AM_GBF_NOWAIT), VFW_E_TIMEOUT);
+    vmr->Stop();  // decommits the allocator; a buffer still out stays out
+    taken.clear();
+    ASSERT_EQ(allocator->Commit(), S_OK);
+    taken.resize(3);
+    for (auto &sample : taken) {
+        ASSERT_EQ(allocator->GetBuffer(sample.ReleaseAndGetAddressOf(), nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
+        BYTE *p = nullptr;
+        sample->GetPointer(&p);
+        std::memset(p, 0, size_t(sample->GetSize()));  // the renderer must not be reading it
+    }
+    EXPECT_EQ(Current().pixel(1, 1), Pixel(1, 1));
+}
+
 TEST_F(Vmr9Test, TypeChangeKeepsTheShownFrameReadable)
 {
     Connect(VideoType(MEDIASUBTYPE_RGB32, W, H, 32));

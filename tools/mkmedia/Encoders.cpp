@@ -40,6 +40,9 @@ void TuneEncoder(AVCodecContext *c, const std::string &name)
     if (name == "libx264") {
         av_opt_set(c->priv_data, "preset", "veryfast", 0);
         c->thread_count = 1; // B-frame decisions stay the same from run to run
+        // The asked number of B-frames, whatever the content: flat pictures
+        // would otherwise get none.
+        av_opt_set(c->priv_data, "x264-params", "b-adapt=0", 0);
     } else if (name == "libvpx") {
         av_opt_set(c->priv_data, "deadline", "realtime", 0);
         av_opt_set_int(c->priv_data, "cpu-used", 8, 0);

@@ -18,6 +18,7 @@
 #include "platform/dshow/FilterCatalogue.h"
 #include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/Uuids.h"
+#include "platform/ffmpeg/FFmpegCommon.h"
 #include "platform/ffmpeg/FFmpegFilters.h"
 #include "platform/render/RenderFilters.h"
 #include "tools/mkmedia/MkMedia.h"
@@ -192,22 +193,6 @@ Measurement RunGraph(const std::string &file, int threads)
 
 // ---- By hand ----------------------------------------------------------------------
 
-struct FormatCloser {
-    void operator()(AVFormatContext *p) const { avformat_close_input(&p); }
-};
-struct CodecCloser {
-    void operator()(AVCodecContext *p) const { avcodec_free_context(&p); }
-};
-struct FrameFreer {
-    void operator()(AVFrame *p) const { av_frame_free(&p); }
-};
-struct PacketFreer {
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-struct SwsFreer {
-    void operator()(SwsContext *p) const { sws_freeContext(p); }
-};
-
 // One output picture, laid out as the decoder lays it out for `format`.
 struct Picture {
     std::vector<uint8_t> bytes;
@@ -245,10 +230,10 @@ private:
     void Write(const AVFrame *frame);
     void Drain();
 
-    std::unique_ptr<AVFormatContext, FormatCloser> m_format;
-    std::unique_ptr<AVCodecContext, CodecCloser> m_codec;
-    std::unique_ptr<AVFrame, FrameFreer> m_frame{av_frame_alloc()};
-    std::unique_ptr<SwsContext, SwsFreer> m_sws;
+    ffmpeg::FormatPtr m_format;
+    ffmpeg::CodecPtr m_codec;
+    ffmpeg::FramePtr m_frame = ffmpeg::MakeFrame();
+    ffmpeg::SwsPtr m_sws;
     std::unique_ptr<Picture> m_out;
     std::string m_outName;
     int m_stream = -1;
@@ -308,7 +293,7 @@ Measurement HandLoop::Run()
     const auto start = Clock::now();
     if (avcodec_open2(m_codec.get(), m_codec->codec, nullptr) < 0)
         Fail("cannot open the decoder");
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+    ffmpeg::PacketPtr packet = ffmpeg::MakePacket();
     while (av_read_frame(m_format.get(), packet.get()) >= 0) {
         if (packet->stream_index == m_stream) {
             // EAGAIN cannot happen: every frame is taken out before the next send.

@@ -2,6 +2,7 @@
 // of their fallback chain) and the decoders: truncated,
 // with flipped bytes, empty, random and mislabelled files either fail to load
 // or play to an end, without a crash, a hang or growing memory.
+#include "FilterTestKit.h"
 #include "platform/dshow/FilterCatalogue.h"
 #include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/Renderer.h"
@@ -20,12 +21,9 @@ extern "C" {
 #include <fstream>
 #include <unistd.h>
 
-extern "C" const char *__tsan_default_suppressions()
-{
-    return "race:libavcodec.so\nrace:libavutil.so\n";
-}
-
 namespace {
+
+using namespace filtertest;
 
 const CLSID CLSID_AnyPictureSink{0x7E57F0FF, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0x11}};
 const CLSID CLSID_AnySoundSink{0x7E57F0FF, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0x12}};
@@ -64,18 +62,6 @@ public:
     HRESULT DoRenderSample(IMediaSample *) override { return S_OK; }
 };
 
-std::vector<ComPtr<IPin>> PinsOf(IBaseFilter *f)
-{
-    std::vector<ComPtr<IPin>> out;
-    ComPtr<IEnumPins> pins;
-    if (FAILED(f->EnumPins(pins.ReleaseAndGetAddressOf())))
-        return out;
-    ComPtr<IPin> pin;
-    while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK)
-        out.push_back(pin);
-    return out;
-}
-
 GUID MajorOf(IPin *pin)
 {
     ComPtr<IEnumMediaTypes> types;
@@ -103,14 +89,6 @@ struct Outcome {
 
 // Load, connect what connects, run without a clock until the end or a
 // failure, stop. Test assertions cover the hang and the clean stop.
-ComPtr<IBaseFilter> Create(REFCLSID clsid)
-{
-    ComPtr<IBaseFilter> filter;
-    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                     filter.ReleaseAndGetVoidAddress()));
-    return filter;
-}
-
 // The file opened by `sourceClsid`, and through `splitterClsid` when given:
 // the filter whose outputs carry the streams, or null when the file was refused.
 ComPtr<IBaseFilter> Open(IGraphBuilder *graph, const std::string &path, REFCLSID sourceClsid,
@@ -120,7 +98,7 @@ ComPtr<IBaseFilter> Open(IGraphBuilder *graph, const std::string &path, REFCLSID
     const std::wstring wide(path.begin(), path.end());
     const HRESULT loaded = ComQuery<IFileSourceFilter>(source)->Load(wide.c_str(), nullptr);
     if (FAILED(loaded)) {
-        EXPECT_TRUE(PinsOf(source.Get()).empty());
+        EXPECT_TRUE(Pins(source.Get()).empty());
         return nullptr;
     }
     EXPECT_EQ(S_OK, loaded);
@@ -129,8 +107,8 @@ ComPtr<IBaseFilter> Open(IGraphBuilder *graph, const std::string &path, REFCLSID
         return source;
     ComPtr<IBaseFilter> splitter = Create(splitterClsid);
     graph->AddFilter(splitter.Get(), L"Splitter");
-    if (FAILED(graph->ConnectDirect(PinsOf(source.Get())[0].Get(), PinsOf(splitter.Get())[0].Get(), nullptr))) {
-        EXPECT_EQ(PinsOf(splitter.Get()).size(), 1u);  // its input only
+    if (FAILED(graph->ConnectDirect(Pins(source.Get())[0].Get(), Pins(splitter.Get())[0].Get(), nullptr))) {
+        EXPECT_EQ(Pins(splitter.Get()).size(), 1u);  // its input only
         return nullptr;
     }
     return splitter;
@@ -153,7 +131,7 @@ Outcome PlayFile(const std::string &path, REFCLSID sourceClsid = CLSID_LAVSplitt
     graph->AddFilter(pictures.Get(), L"Pictures");
     graph->AddFilter(sound.Get(), L"Sound");
     bool connected = false;
-    for (const ComPtr<IPin> &pin : PinsOf(source.Get())) {
+    for (const ComPtr<IPin> &pin : Pins(source.Get())) {
         PIN_DIRECTION dir = PINDIR_INPUT;
         pin->QueryDirection(&dir);
         if (dir != PINDIR_OUTPUT)
@@ -168,7 +146,7 @@ Outcome PlayFile(const std::string &path, REFCLSID sourceClsid = CLSID_LAVSplitt
     // Unconnected sinks would never end their streams.
     for (IBaseFilter *f : {static_cast<IBaseFilter *>(pictures.Get()), static_cast<IBaseFilter *>(sound.Get())}) {
         ComPtr<IPin> peer;
-        if (PinsOf(f)[0]->ConnectedTo(peer.ReleaseAndGetAddressOf()) != S_OK)
+        if (Pins(f)[0]->ConnectedTo(peer.ReleaseAndGetAddressOf()) != S_OK)
             graph->RemoveFilter(f);
     }
     if (connected) {

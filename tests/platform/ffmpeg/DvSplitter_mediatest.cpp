@@ -2,6 +2,7 @@
 // sound types it offers, the frames passed on whole with their times, the
 // sound taken out of the frames sample for sample (PAL and NTSC), pictures
 // that decode to the right frame, a seek in the middle, and the tee.
+#include "FilterTestKit.h"
 #include "platform/dshow/FilterCatalogue.h"
 #include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/Renderer.h"
@@ -16,77 +17,9 @@
 
 #include <mutex>
 
-extern "C" const char *__tsan_default_suppressions()
-{
-    return "race:libavcodec.so\nrace:libavutil.so\n";
-}
-
 namespace {
 
-const CLSID CLSID_KeepingSink{0x7E57F0FF, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0x21}};
-
-// Keeps what it is given: each sample's bytes and start time, and the type.
-class KeepingSink : public CBaseRenderer {
-public:
-    explicit KeepingSink(GUID subtype = GUID_NULL) : CBaseRenderer(CLSID_KeepingSink, L"Sink"), m_subtype(subtype) {}
-    HRESULT CheckMediaType(const CMediaType *pmt) override
-    {
-        if (m_subtype != GUID_NULL && (pmt->Subtype() != m_subtype || pmt->FormatType() != FORMAT_VideoInfo2))
-            return VFW_E_TYPE_NOT_ACCEPTED;
-        type = *pmt;
-        return S_OK;
-    }
-    HRESULT DoRenderSample(IMediaSample *s) override
-    {
-        BYTE *p = nullptr;
-        s->GetPointer(&p);
-        REFERENCE_TIME t0 = -1, t1 = -1;
-        s->GetTime(&t0, &t1);
-        std::lock_guard lock(m_lock);
-        samples.push_back({std::vector<BYTE>(p, p + s->GetActualDataLength()), t0});
-        return S_OK;
-    }
-    void OnReceiveFirstSample(IMediaSample *) override {}
-    struct Kept {
-        std::vector<BYTE> bytes;
-        REFERENCE_TIME start;
-    };
-    std::vector<Kept> Samples()
-    {
-        std::lock_guard lock(m_lock);
-        return samples;
-    }
-    void Clear()
-    {
-        std::lock_guard lock(m_lock);
-        samples.clear();
-    }
-    CMediaType type;
-
-private:
-    const GUID m_subtype;
-    std::mutex m_lock;
-    std::vector<Kept> samples;
-};
-
-ComPtr<IBaseFilter> Create(REFCLSID clsid)
-{
-    ComPtr<IBaseFilter> f;
-    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                     f.ReleaseAndGetVoidAddress()));
-    return f;
-}
-
-IPin *Pin(IBaseFilter *f, int n)
-{
-    ComPtr<IEnumPins> e;
-    f->EnumPins(e.ReleaseAndGetAddressOf());
-    ComPtr<IPin> pin;
-    for (int i = 0; i <= n; ++i)
-        if (e->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) != S_OK)
-            return nullptr;
-    return pin.Get();  // the filter keeps its pins
-}
+using namespace filtertest;
 
 constexpr int kFrames = 10;
 
@@ -94,12 +27,7 @@ class DvSplitterTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { RegisterFFmpegFilters(); }
 
-    void SetUp() override
-    {
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                         graph.ReleaseAndGetVoidAddress()));
-        ComQuery<IMediaFilter>(graph)->SetSyncSource(nullptr);
-    }
+    void SetUp() override { ASSERT_TRUE(graph = ClocklessGraph()); }
     void TearDown() override { ComQuery<IMediaControl>(graph)->Stop(); }
 
     // A type-1 DV clip opened as far as the AVI splitter's interleaved pin.
@@ -244,7 +172,7 @@ TEST_F(DvSplitterTest, PicturesDecodeToTheirFrames)
 {
     IPin *interleaved = OpenInterleaved(false);
     ASSERT_TRUE(interleaved);
-    auto decoded = MakeCom<KeepingSink>(MEDIASUBTYPE_I420);
+    auto decoded = MakeCom<KeepingSink>(MEDIASUBTYPE_I420, FORMAT_VideoInfo2);
     graph->AddFilter(decoded.Get(), L"Pictures");
     // Intelligent connect: DV splitter, then a video decoder.
     ASSERT_TRUE(SUCCEEDED(graph->Connect(interleaved, decoded->InputPin())));

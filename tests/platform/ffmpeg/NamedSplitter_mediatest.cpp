@@ -2,6 +2,7 @@
 // pull pin: what the source offers, what each splitter takes or refuses, what
 // happens to the output pins when the input goes, and type-1 DV as whole
 // frames on one interleaved pin.
+#include "FilterTestKit.h"
 #include "platform/dshow/FilterCatalogue.h"
 #include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/Guid.h"
@@ -16,77 +17,15 @@
 
 #include <mutex>
 
-extern "C" const char *__tsan_default_suppressions()
-{
-    return "race:libavcodec.so\nrace:libavutil.so\n";
-}
-
 namespace {
 
-const CLSID CLSID_FrameSink{0x7E57F0FF, 0, 0, {0, 0, 0, 0, 0, 0, 0, 3}};
-
-// Takes interleaved DV (or anything) and keeps each sample's size and times.
-class FrameSink : public CBaseRenderer {
-public:
-    explicit FrameSink(bool anything = false) : CBaseRenderer(CLSID_FrameSink, L"Frame Sink"), m_anything(anything) {}
-    HRESULT CheckMediaType(const CMediaType *pmt) override
-    {
-        return m_anything || pmt->Type() == MEDIATYPE_Interleaved ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-    }
-    HRESULT DoRenderSample(IMediaSample *s) override
-    {
-        REFERENCE_TIME t0 = -1, t1 = -1;
-        s->GetTime(&t0, &t1);
-        std::lock_guard lock(m_lock);
-        frames.push_back({s->GetActualDataLength(), t0});
-        return S_OK;
-    }
-    void OnReceiveFirstSample(IMediaSample *) override {}
-    struct Frame {
-        long size;
-        REFERENCE_TIME start;
-    };
-    std::vector<Frame> Frames()
-    {
-        std::lock_guard lock(m_lock);
-        return frames;
-    }
-
-private:
-    const bool m_anything;
-    std::mutex m_lock;
-    std::vector<Frame> frames;
-};
-
-ComPtr<IBaseFilter> Create(REFCLSID clsid)
-{
-    ComPtr<IBaseFilter> f;
-    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                     f.ReleaseAndGetVoidAddress()));
-    return f;
-}
-
-std::vector<ComPtr<IPin>> Pins(IBaseFilter *f)
-{
-    std::vector<ComPtr<IPin>> out;
-    ComPtr<IEnumPins> e;
-    f->EnumPins(e.ReleaseAndGetAddressOf());
-    ComPtr<IPin> pin;
-    while (e->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK)
-        out.push_back(pin);
-    return out;
-}
+using namespace filtertest;
 
 class NamedSplitterTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { RegisterFFmpegFilters(); }
 
-    void SetUp() override
-    {
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                         graph.ReleaseAndGetVoidAddress()));
-        ComQuery<IMediaFilter>(graph)->SetSyncSource(nullptr);
-    }
+    void SetUp() override { ASSERT_TRUE(graph = ClocklessGraph()); }
     void TearDown() override
     {
         if (graph)
@@ -194,7 +133,7 @@ TEST_F(NamedSplitterTest, SplitterRefusesOtherContainersAndItsOutputsGoWithItsIn
 
     // Outputs connected downstream are let go with the input; the old pin
     // objects stay valid for whoever still holds them.
-    auto sink = MakeCom<FrameSink>(true);
+    auto sink = MakeCom<KeepingSink>();
     graph->AddFilter(sink.Get(), L"Sink");
     ASSERT_EQ(S_OK, graph->ConnectDirect(pins[2].Get(), sink->InputPin(), nullptr));
     ASSERT_EQ(S_OK, graph->Disconnect(Pins(avi.Get())[0].Get()));
@@ -266,16 +205,16 @@ TEST_F(NamedSplitterTest, TypeOneDvComesAsWholeFramesOnOneInterleavedPin)
     EXPECT_NE(dv->dwDVAAuxSrc, 0u);
     DeleteMediaType(mt);
 
-    auto sink = MakeCom<FrameSink>();
+    auto sink = MakeCom<KeepingSink>(GUID_NULL, GUID_NULL, MEDIATYPE_Interleaved);
     graph->AddFilter(sink.Get(), L"Sink");
     ASSERT_EQ(S_OK, graph->ConnectDirect(pins[1].Get(), sink->InputPin(), nullptr));
     ASSERT_TRUE(SUCCEEDED(ComQuery<IMediaControl>(graph)->Run()));
     LONG code = 0;
     EXPECT_EQ(S_OK, ComQuery<IMediaEvent>(graph)->WaitForCompletion(10000, &code));
-    const auto frames = sink->Frames();
+    const auto frames = sink->Samples();
     ASSERT_EQ(frames.size(), 10u);
     for (size_t i = 0; i < frames.size(); ++i) {
-        EXPECT_EQ(frames[i].size, 144000) << i;
+        EXPECT_EQ(frames[i].bytes.size(), 144000u) << i;
         EXPECT_EQ(frames[i].start, REFERENCE_TIME(i) * 400000) << i;
     }
 }

@@ -198,10 +198,14 @@ QEvent::Type SendEventType()
     return t;
 }
 
+// A posted message; `payload` (when any) is what lParam points to, freed
+// with the event: after the handler ran, or unread with the queue.
 struct PostEvent : QEvent {
-    explicit PostEvent(const TMessage &m) : QEvent(PostEventType()), msg(m) {}
+    explicit PostEvent(const TMessage &m, std::shared_ptr<void> p = nullptr)
+        : QEvent(PostEventType()), msg(m), payload(std::move(p)) {}
     ~PostEvent() override { TakeOver(this); }
     TMessage msg;
+    std::shared_ptr<void> payload;
 };
 
 // Dropping the event unread (window deallocated, thread gone) cancels the send.
@@ -455,6 +459,13 @@ bool IsWindow(HWND wnd)
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     return PostToWindow(wnd, std::make_unique<PostEvent>(TMessage{msg, wParam, lParam, 0}));
+}
+
+bool PostMessageOwning(HWND wnd, UINT msg, WPARAM wParam, std::shared_ptr<void> payload)
+{
+    const auto lParam = reinterpret_cast<LPARAM>(payload.get());
+    return PostToWindow(wnd, std::make_unique<PostEvent>(TMessage{msg, wParam, lParam, 0},
+                                                         std::move(payload)));
 }
 
 LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, SendGate *gate)

@@ -57,6 +57,17 @@ class SendGate;
 
 // Any thread. False when the window does not exist.
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Any thread. A post whose lParam points to `payload`, which the message owns:
+// it is freed after the handler returns, or unread with the message when the
+// window goes or the post fails. For records a streaming thread would otherwise
+// overwrite before the receiver reads them. The handler must not keep lParam.
+bool PostMessageOwning(HWND wnd, UINT msg, WPARAM wParam, std::shared_ptr<void> payload);
+template <class T>
+bool PostMessageCopy(HWND wnd, UINT msg, WPARAM wParam, T record)
+{
+    return PostMessageOwning(wnd, msg, wParam, std::make_shared<T>(std::move(record)));
+}
+
 // Any thread. 0 when the window does not exist or the send was cancelled.
 // `gate` may be null (the send can then only be released by the handler or by
 // the window's destruction). A closed gate returns 0 on the window's own thread

@@ -7,6 +7,7 @@
 #include <functional>
 #include <future>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -122,6 +123,57 @@ TEST(MessageWindow, DestroyedWindowRefusesAndDropsMessages)
     HWND next = AllocateHWnd([](TMessage &) {});
     EXPECT_NE(next, wnd) << "handles are never reused";
     DeallocateHWnd(next);
+}
+
+// A record that counts its living copies, to see who frees them.
+struct Counted {
+    static inline std::atomic<int> alive{0};
+    int value = 0;
+    explicit Counted(int v) : value(v) { ++alive; }
+    Counted(const Counted &o) : value(o.value) { ++alive; }
+    ~Counted() { --alive; }
+};
+
+TEST(MessageWindow, PostedCopiesAreTheirOwnAndFreedAfterTheHandler)
+{
+    TestWindow w;
+    std::vector<int> seen;
+    w.handler = [&](TMessage &m) {
+        const auto *record = reinterpret_cast<const Counted *>(m.lParam);
+        seen.push_back(record->value + int(m.wParam));
+    };
+    // The sender reuses one record, as a filter reuses its fields: each post
+    // must carry the value of its moment.
+    Counted record(0);
+    Worker sender([&] {
+        for (int i = 1; i <= 50; ++i) {
+            record.value = i * 10;
+            PostMessageCopy(w.wnd, WM_TEST, WPARAM(i), record);
+        }
+        return LRESULT(0);
+    });
+    ASSERT_TRUE(sender.FinishesAlone());
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() == 50; }));
+    for (int i = 1; i <= 50; ++i)
+        EXPECT_EQ(seen[size_t(i - 1)], i * 11);
+    EXPECT_EQ(Counted::alive, 1) << "a posted copy outlived its message";
+}
+
+TEST(MessageWindow, PostedCopiesGoWithTheWindowOrAFailedPost)
+{
+    {
+        TestWindow w;
+        int handled = 0;
+        w.handler = [&](TMessage &) { ++handled; };
+        for (int i = 0; i < 5; ++i)
+            EXPECT_TRUE(PostMessageCopy(w.wnd, WM_TEST, 0, Counted(i)));
+        EXPECT_EQ(Counted::alive, 5);
+        DeallocateHWnd(std::exchange(w.wnd, 0));
+        EXPECT_EQ(handled, 0);
+    }
+    EXPECT_EQ(Counted::alive, 0) << "copies of dropped posts were not freed";
+    EXPECT_FALSE(PostMessageCopy(HWND(987654321), WM_TEST, 0, Counted(1)));
+    EXPECT_EQ(Counted::alive, 0);
 }
 
 TEST(MessageWindow, SendOnOwnThreadIsDirectCall)

@@ -68,6 +68,19 @@ CTransInPlaceOutputPin::CTransInPlaceOutputPin(CTransInPlaceFilter *pFilter, CCr
 {
 }
 
+HRESULT CTransInPlaceOutputPin::NonDelegatingQueryInterface(REFIID riid, void **ppv)
+{
+    if (riid == IID_ISampleTimeOrder)
+        return GetInterface(static_cast<ISampleTimeOrder *>(this), ppv);
+    return CTransformOutputPin::NonDelegatingQueryInterface(riid, ppv);
+}
+
+bool CTransInPlaceOutputPin::DecodingOrder()
+{
+    auto upstream = ComQuery<ISampleTimeOrder>(ComPtr<IPin>(m_pTIPFilter->InPlaceInput()->GetConnected()));
+    return upstream && upstream->DecodingOrder();
+}
+
 HRESULT CTransInPlaceOutputPin::DecideAllocator(IMemInputPin *pPin, IMemAllocator **ppAlloc)
 {
     *ppAlloc = nullptr;

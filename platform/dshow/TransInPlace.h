@@ -13,6 +13,7 @@
 // Threads: as CTransformFilter.
 #pragma once
 
+#include "platform/dshow/SampleTimeOrder.h"
 #include "platform/dshow/TransformFilter.h"
 
 class CTransInPlaceFilter;
@@ -33,9 +34,16 @@ private:
     CTransInPlaceFilter *const m_pTIPFilter;
 };
 
-class CTransInPlaceOutputPin : public CTransformOutputPin {
+// Passes the downstream decoder's question about decoding-order times to
+// the pin upstream: a pass-through stage changes no sample's time.
+class CTransInPlaceOutputPin : public CTransformOutputPin, public ISampleTimeOrder {
 public:
     CTransInPlaceOutputPin(CTransInPlaceFilter *pFilter, CCritSec *pLock, LPCWSTR pName);
+
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void **ppv) override;
+    // The upstream pin's answer; false when it has none.
+    bool DecodingOrder() override;
 
     // The input's allocator when downstream accepts it, else our own.
     HRESULT DecideAllocator(IMemInputPin *pPin, IMemAllocator **ppAlloc) override;

@@ -133,8 +133,10 @@ HRESULT CTransformOutputPin::CheckMediaType(const CMediaType *pmt)
 
 HRESULT CTransformOutputPin::GetMediaType(int iPosition, CMediaType *pMediaType)
 {
+    // Nothing to offer yet: an empty list, not an error, so enumerating the
+    // pin's types before the input connects simply finds none.
     if (!m_pTransformFilter->InputPin()->IsConnected())
-        return E_UNEXPECTED;
+        return iPosition < 0 ? E_INVALIDARG : VFW_S_NO_MORE_ITEMS;
     return m_pTransformFilter->GetMediaType(iPosition, pMediaType);
 }
 

@@ -27,7 +27,7 @@
 #include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/Pins.h"
 #include "platform/ffmpeg/FFmpegCommon.h"
-#include "platform/ffmpeg/SampleTimeOrder.h"
+#include "platform/dshow/SampleTimeOrder.h"
 #include "platform/ffmpeg/SplitterProfile.h"
 
 #include <condition_variable>

@@ -1,6 +1,6 @@
 #include "platform/ffmpeg/VideoDecoder.h"
 
-#include "platform/ffmpeg/SampleTimeOrder.h"
+#include "platform/dshow/SampleTimeOrder.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>

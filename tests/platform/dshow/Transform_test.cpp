@@ -29,6 +29,24 @@ TEST(TransInPlace, PassesEachSampleOnInItsOwnBuffer)
     EXPECT_FALSE(out[1].sync);
 }
 
+TEST(TransInPlace, OutputOffersNothingBeforeTheInputConnects)
+{
+    auto filter = MakeCom<DroppingFilter>();
+    CMediaType mt;
+    // An empty list, not an error: callers enumerate before connecting.
+    EXPECT_EQ(filter->OutputPin()->GetMediaType(0, &mt), VFW_S_NO_MORE_ITEMS);
+    EXPECT_EQ(filter->OutputPin()->GetMediaType(-1, &mt), E_INVALIDARG);
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(filter->OutputPin()->EnumMediaTypes(types.ReleaseAndGetAddressOf()), S_OK);
+    AM_MEDIA_TYPE *first = nullptr;
+    EXPECT_EQ(types->Next(1, &first, nullptr), S_FALSE);
+    // Without an upstream pin there is nobody to say the samples come in
+    // decoding order.
+    auto order = ComQuery<ISampleTimeOrder>(ComPtr<IPin>(filter->OutputPin()));
+    ASSERT_TRUE(order);
+    EXPECT_FALSE(order->DecodingOrder());
+}
+
 TEST(TransInPlace, FrameAnsweredSFalseIsNotDelivered)
 {
     auto filter = MakeCom<DroppingFilter>();

@@ -8,9 +8,10 @@
 
 #include "platform/ffmpeg/CodecFilter.h"
 
-class CAudioDecoder final : public CCodecFilter {
+class CAudioDecoder : public CCodecFilter {
 public:
     CAudioDecoder();
+    CAudioDecoder(LPCWSTR name, REFCLSID clsid) : CCodecFilter(name, clsid) {}
     ~CAudioDecoder() override;
 
     HRESULT CheckInputType(const CMediaType *mtIn) override;

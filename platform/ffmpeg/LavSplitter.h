@@ -146,7 +146,7 @@ private:
     std::atomic<bool> m_stop{false};
 };
 
-class CLavSplitter final : public CBaseFilter, public IFileSourceFilter, public IAMStreamSelect {
+class CLavSplitter : public CBaseFilter, public IFileSourceFilter, public IAMStreamSelect {
     friend class CLavOutputPin;
     friend class CLavInputPin;
 

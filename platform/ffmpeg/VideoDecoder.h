@@ -13,7 +13,7 @@
 
 #include "platform/ffmpeg/CodecFilter.h"
 
-class CVideoDecoder final : public CCodecFilter {
+class CVideoDecoder : public CCodecFilter {
 public:
     // threads: 1 decodes on the streaming thread alone; more uses libavcodec's
     // frame threads.
@@ -27,6 +27,9 @@ public:
     HRESULT SetMediaType(PIN_DIRECTION direction, const CMediaType *pmt) override;
     HRESULT StartStreaming() override;
 
+    // State lock, before streaming starts: the threads of the next stream.
+    void SetThreadCount(int threads) { m_threads = threads; }
+
 private:
     void Configure(AVCodecContext *codec) override;
     void Stamp(IMediaSample *sample, AVPacket *packet) override;
@@ -34,7 +37,7 @@ private:
     void ResetConversion() override { m_sws.reset(); }
     HRESULT WritePicture(const AVFrame *frame, BYTE *dst, LONG size);
 
-    const int m_threads;
+    int m_threads;  // state lock
     GUID m_outSubtype = GUID_NULL;  // state lock (connection)
     int m_outWidth = 0, m_outHeight = 0;
 

@@ -7,6 +7,7 @@
 #include <elf.h>
 
 #include <cstring>
+#include <vector>
 
 QString HResultText(HRESULT hr)
 {
@@ -56,7 +57,26 @@ QString CheckSegments(const QString &path, qint64 size)
     return QString();
 }
 
+// Handles given up by their CModule but not closed yet: each holds one
+// reference of the loader's count for its module.
+std::vector<void *> &PendingModules()
+{
+    static std::vector<void *> pending;
+    return pending;
+}
+
 } // namespace
+
+void CoFreeUnusedLibraries()
+{
+    std::erase_if(PendingModules(), [](void *handle) {
+        auto *canUnload = reinterpret_cast<LPFNCANUNLOADNOW>(dlsym(handle, "DllCanUnloadNow"));
+        if (canUnload && canUnload() != S_OK)
+            return false;
+        dlclose(handle);
+        return true;
+    });
+}
 
 std::unique_ptr<CModule> CModule::Load(const QString &path, QString *error)
 {
@@ -94,12 +114,8 @@ CModule::CModule(void *handle, QString path, LPFNGETCLASSOBJECT getClassObject)
 
 CModule::~CModule()
 {
-    auto *canUnload = reinterpret_cast<LPFNCANUNLOADNOW>(GetProcAddress("DllCanUnloadNow"));
-    if (canUnload && canUnload() != S_OK) {
-        qWarning("%s: objects of the module are still in use; it stays loaded", qPrintable(m_path));
-        return;
-    }
-    dlclose(m_handle);
+    PendingModules().push_back(m_handle);
+    CoFreeUnusedLibraries();
 }
 
 void *CModule::GetProcAddress(const char *name) const

@@ -6,8 +6,9 @@
 // A module stays mapped while a CModule holds it. Whatever a module created
 // runs its code, so its objects must be released before the module is freed:
 // when the module exports DllCanUnloadNow and answers S_FALSE (objects still
-// alive), the destructor leaves it mapped for the rest of the process rather
-// than pull the code from under them.
+// alive, whoever made them), the destructor leaves it mapped and
+// CoFreeUnusedLibraries, called again by every later destructor, frees it
+// once it answers S_OK.
 //
 // Failures (a missing file, a file that is no library, a missing export, a
 // factory that refuses) come back as an error text, never as a crash.
@@ -55,6 +56,10 @@ private:
     QString m_path;
     LPFNGETCLASSOBJECT m_getClassObject;
 };
+
+// Frees the modules given up while their objects lived, once DllCanUnloadNow
+// says they may go.
+void CoFreeUnusedLibraries();
 
 // Loads the module at `path` into *module (when it holds none yet) and makes
 // a filter of `clsid` with it. Null with *error when either step fails; a

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <dlfcn.h>
 
 namespace {
 
@@ -201,19 +202,28 @@ TEST_F(ModuleTest, FactoryRulesAndServerLocks)
 
 TEST_F(ModuleTest, AModuleStaysMappedWhileItsFiltersLive)
 {
+    const QByteArray path = QFile::encodeName(PrivateFile("LAV/LAVAudio.ax"));
+    const auto mapped = [&] {
+        void *probe = dlopen(path.constData(), RTLD_NOW | RTLD_NOLOAD);
+        if (probe)
+            dlclose(probe);
+        return probe != nullptr;
+    };
     QString error;
-    auto module = CModule::Load(PrivateFile("LAV/LAVVideo.ax"), &error);
-    ASSERT_NE(module, nullptr) << qPrintable(error);
-    ComPtr<IBaseFilter> held = module->CreateFilter(kLAVVideo, &error);
+    auto first = CModule::Load(PrivateFile("LAV/LAVAudio.ax"), &error);
+    auto second = CModule::Load(PrivateFile("LAV/LAVAudio.ax"), &error);
+    ASSERT_TRUE(first && second) << qPrintable(error);
+    ComPtr<IBaseFilter> held = first->CreateFilter(kLAVAudio, &error);
     ASSERT_NE(held, nullptr) << qPrintable(error);
-    EXPECT_EQ(S_FALSE, CanUnloadNow(*module));
-    module.reset();  // the filter's code must stay where it is
-    EXPECT_EQ(FilterName(held.Get()), L"Private LAV Video Decoder");
+    EXPECT_EQ(S_FALSE, CanUnloadNow(*second));  // the count is the module's, not the loader's
+    first.reset();
+    second.reset();
+    ASSERT_TRUE(mapped());  // the filter's code must stay where it is
+    EXPECT_EQ(FilterName(held.Get()), L"Private LAV Audio Decoder");
     ComPtr<IEnumPins> pins;
     EXPECT_EQ(S_OK, held->EnumPins(pins.ReleaseAndGetAddressOf()));
     pins.Reset();
     held.Reset();
-    module = CModule::Load(PrivateFile("LAV/LAVVideo.ax"), &error);
-    ASSERT_NE(module, nullptr);
-    EXPECT_EQ(S_OK, CanUnloadNow(*module));
+    CoFreeUnusedLibraries();
+    EXPECT_FALSE(mapped());
 }

@@ -2,10 +2,12 @@
 //   info FILE [--source NAME] [--splitter NAME]   streams as one JSON object
 //   frames FILE [--from T] [--count N]             media times of presented frames
 //   grab FILE --at T --out PATH.bmp                the picture at T, and its time
+//   decoders [--private DIR]                       the system and private decoder records
 // frames and grab also take --source and --splitter.
 // Times are in 100 ns. Failures: one line on stderr, exit status 1.
 #include "KWPack/uMediaFormats.h"
 #include "platform/dshow/Guid.h"
+#include "tools/probe/ProbeDecoders.h"
 #include "tools/probe/ProbeGraph.h"
 
 #include <QJsonArray>
@@ -25,7 +27,7 @@ struct Args {
 
 const char kUsage[] = "usage: vidstill-probe info FILE [--source NAME] [--splitter NAME] | "
                       "frames FILE [--from T] [--count N] | grab FILE --at T --out PATH.bmp "
-                      "(frames and grab also take --source and --splitter)";
+                      "| decoders [--private DIR] (frames and grab also take --source and --splitter)";
 
 Args Parse(int argc, char **argv)
 {
@@ -178,6 +180,12 @@ void Grab(const Args &args)
 int main(int argc, char **argv)
 {
     try {
+        if (argc >= 2 && std::string(argv[1]) == "decoders") {
+            RegisterProbeFilters();
+            ProbeDecoders(std::vector<std::string>(argv + 2, argv + argc));
+            std::fflush(stdout);
+            return 0;
+        }
         const Args args = Parse(argc, argv);
         RegisterProbeFilters();
         if (args.command == "info")

@@ -8,7 +8,6 @@
 #include "platform/dshow/Strmif.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <memory>
 #include <vector>

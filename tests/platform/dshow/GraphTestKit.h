@@ -274,11 +274,12 @@ public:
         HRESULT DecideBufferSize(IMemAllocator *a, ALLOCATOR_PROPERTIES *p) override
         {
             p->cBuffers = std::max<LONG>(p->cBuffers, 4);
-            p->cbBuffer = std::max<LONG>(p->cbBuffer, 64);
+            p->cbBuffer = std::max<LONG>(p->cbBuffer, bufferSize);
             ALLOCATOR_PROPERTIES got{};
             return a->SetProperties(p, &got);
         }
         CMediaType type = TestVideoType();
+        LONG bufferSize = 64;
     };
     HarnessSource() : CBaseFilter(L"Harness Source", &m_lock, CLSID_HarnessEnds), pin(this, &m_lock) {}
     int GetPinCount() override { return 1; }
@@ -347,10 +348,11 @@ public:
 // The filter's first input and first output pins are used.
 class FilterHarness {
 public:
-    explicit FilterHarness(IBaseFilter *filter, CMediaType type = TestVideoType())
+    explicit FilterHarness(IBaseFilter *filter, CMediaType type = TestVideoType(), LONG bufferSize = 64)
         : m_filter(filter), m_source(MakeCom<HarnessSource>()), m_sink(MakeCom<HarnessSink>())
     {
         m_source->pin.type = std::move(type);
+        m_source->pin.bufferSize = bufferSize;
         connected = SUCCEEDED(m_source->pin.Connect(FindPin(PINDIR_INPUT).Get(), nullptr))
             && SUCCEEDED(FindPin(PINDIR_OUTPUT)->Connect(&m_sink->pin, nullptr));
     }
@@ -396,6 +398,25 @@ public:
         s->SetTime(&t0, &t1);
         s->SetSyncPoint(sync);
         s->SetPreroll(preroll);
+        return m_source->pin.Deliver(s.Get());
+    }
+    // A sample holding `bytes` (at most the buffer size) at [t0, t0 + kFrame).
+    HRESULT PushBytes(const std::vector<BYTE> &bytes, REFERENCE_TIME t0 = 0)
+    {
+        ComPtr<IMediaSample> s;
+        HRESULT hr = m_source->pin.GetDeliveryBuffer(s.ReleaseAndGetAddressOf(), nullptr, nullptr, 0);
+        if (FAILED(hr))
+            return hr;
+        if (LONG(bytes.size()) > s->GetSize())
+            return E_INVALIDARG;
+        last = s.Get();
+        BYTE *p = nullptr;
+        s->GetPointer(&p);
+        std::copy(bytes.begin(), bytes.end(), p);
+        s->SetActualDataLength(LONG(bytes.size()));
+        REFERENCE_TIME t1 = t0 + kFrame;
+        s->SetTime(&t0, &t1);
+        s->SetSyncPoint(TRUE);
         return m_source->pin.Deliver(s.Get());
     }
     HRESULT EndOfStream() { return m_source->pin.DeliverEndOfStream(); }

@@ -4,6 +4,7 @@
 #include "platform/modules/Module.h"
 
 #include "platform/dshow/FilterCatalogue.h"
+#include "platform/ffmpeg/FFmpegCommon.h"
 #include "TestModuleIds.h"
 
 #include <QFile>
@@ -46,6 +47,13 @@ HRESULT CanUnloadNow(const CModule &m)
 
 class ModuleTest : public ::testing::Test {
 protected:
+    // The program holds FFmpeg and the libraries under it for its whole life,
+    // so unloading a module unloads the module alone; so does the test.
+    static void SetUpTestSuite()
+    {
+        EXPECT_GT(avcodec_version() + avformat_version() + swscale_version() + swresample_version(), 0u);
+    }
+
     QString Write(const char *name, const QByteArray &bytes)
     {
         const QString path = dir.filePath(QLatin1String(name));

@@ -2,11 +2,13 @@
 //   info FILE [--source NAME] [--splitter NAME]   streams as one JSON object
 //   frames FILE [--from T] [--count N]             media times of presented frames
 //   grab FILE --at T --out PATH.bmp                the picture at T, and its time
+//   device FILE                                    the media factory's device as one JSON object
 //   decoders [--private DIR]                       the system and private decoder records
 // frames and grab also take --source and --splitter.
 // Times are in 100 ns. Failures: one line on stderr, exit status 1.
 #include "KWPack/uMediaFormats.h"
 #include "platform/dshow/Guid.h"
+#include "tools/probe/ProbeDevice.h"
 #include "tools/probe/ProbeDecoders.h"
 #include "tools/probe/ProbeGraph.h"
 
@@ -26,7 +28,7 @@ struct Args {
 };
 
 const char kUsage[] = "usage: vidstill-probe info FILE [--source NAME] [--splitter NAME] | "
-                      "frames FILE [--from T] [--count N] | grab FILE --at T --out PATH.bmp "
+                      "frames FILE [--from T] [--count N] | grab FILE --at T --out PATH.bmp | device FILE "
                       "| decoders [--private DIR] (frames and grab also take --source and --splitter)";
 
 Args Parse(int argc, char **argv)
@@ -36,7 +38,7 @@ Args Parse(int argc, char **argv)
     Args args{argv[1], argv[2], {}};
     const std::map<std::string, std::vector<std::string>> allowed{
         {"info", {"--source", "--splitter"}}, {"frames", {"--from", "--count", "--source", "--splitter"}},
-        {"grab", {"--at", "--out", "--source", "--splitter"}}};
+        {"grab", {"--at", "--out", "--source", "--splitter"}}, {"device", {}}};
     const auto known = allowed.find(args.command);
     if (known == allowed.end())
         throw ProbeError(std::string("unknown command: ") + argv[1]);
@@ -192,6 +194,8 @@ int main(int argc, char **argv)
             Info(args);
         else if (args.command == "frames")
             Frames(args);
+        else if (args.command == "device")
+            ProbeDevice(args.file);
         else
             Grab(args);
         std::fflush(stdout);

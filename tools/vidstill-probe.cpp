@@ -3,12 +3,14 @@
 //   frames FILE [--from T] [--count N]             media times of presented frames
 //   grab FILE --at T --out PATH.bmp                the picture at T, and its time
 //   device FILE                                    the media factory's device as one JSON object
+//   dv FILE [--count N]                            DV date and time code of every analysed frame
 //   decoders [--private DIR]                       the system and private decoder records
 // frames and grab also take --source and --splitter.
 // Times are in 100 ns. Failures: one line on stderr, exit status 1.
 #include "KWPack/uMediaFormats.h"
 #include "platform/dshow/Guid.h"
 #include "tools/probe/ProbeDevice.h"
+#include "tools/probe/ProbeDv.h"
 #include "tools/probe/ProbeDecoders.h"
 #include "tools/probe/ProbeGraph.h"
 
@@ -29,6 +31,7 @@ struct Args {
 
 const char kUsage[] = "usage: vidstill-probe info FILE [--source NAME] [--splitter NAME] | "
                       "frames FILE [--from T] [--count N] | grab FILE --at T --out PATH.bmp | device FILE "
+                      "| dv FILE [--count N] "
                       "| decoders [--private DIR] (frames and grab also take --source and --splitter)";
 
 Args Parse(int argc, char **argv)
@@ -38,7 +41,7 @@ Args Parse(int argc, char **argv)
     Args args{argv[1], argv[2], {}};
     const std::map<std::string, std::vector<std::string>> allowed{
         {"info", {"--source", "--splitter"}}, {"frames", {"--from", "--count", "--source", "--splitter"}},
-        {"grab", {"--at", "--out", "--source", "--splitter"}}, {"device", {}}};
+        {"grab", {"--at", "--out", "--source", "--splitter"}}, {"device", {}}, {"dv", {"--count"}}};
     const auto known = allowed.find(args.command);
     if (known == allowed.end())
         throw ProbeError(std::string("unknown command: ") + argv[1]);
@@ -196,6 +199,8 @@ int main(int argc, char **argv)
             Frames(args);
         else if (args.command == "device")
             ProbeDevice(args.file);
+        else if (args.command == "dv")
+            ProbeDv(args.file, Number(args, "--count", 0));
         else
             Grab(args);
         std::fflush(stdout);

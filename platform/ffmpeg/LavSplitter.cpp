@@ -83,8 +83,18 @@ HRESULT CLavSplitter::Load(LPCWSTR pszFileName, const AM_MEDIA_TYPE *)
     if (!pszFileName)
         return E_POINTER;
     CAutoLock lock(m_csFilter);
-    if (m_format || !m_profile.fileSource)
+    if (!m_profile.fileSource)
         return E_UNEXPECTED;
+    if (m_format) {
+        // A private filter record hands the same instance to every device,
+        // one file after another: a filter nobody streams from or is
+        // connected to may take the next file.
+        const bool inUse = !IsStopped()
+            || std::any_of(m_pins.begin(), m_pins.end(), [](const auto &pin) { return pin->IsConnected(); });
+        if (inUse)
+            return E_UNEXPECTED;
+        Close();
+    }
     const HRESULT hr = Open(ToUtf8(pszFileName));
     if (FAILED(hr)) {
         Close();

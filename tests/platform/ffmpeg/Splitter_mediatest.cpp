@@ -528,6 +528,31 @@ TEST_F(SplitterTest, UnreadableFilesFailToLoad)
     EXPECT_TRUE(FAILED(Load(dir.filePath("missing.mkv").toStdString())));
 }
 
+// One instance serves one file after another, as a private filter record
+// hands it out, but never while a graph still uses what it has.
+TEST_F(SplitterTest, AnIdleSplitterTakesTheNextFile)
+{
+    cliptest::ClipSpec withSound;
+    withSound.audio = true;
+    const std::string first = Clip("first.mkv", withSound), second = Clip("second.mp4");
+    Build(first);
+    auto file = ComQuery<IFileSourceFilter>(source);
+    const std::wstring next(second.begin(), second.end());
+    EXPECT_EQ(E_UNEXPECTED, file->Load(next.c_str(), nullptr)) << "its pin feeds the renderer";
+    EXPECT_TRUE(PinOf(source.Get(), 1)) << "the first file's sound pin is still there";
+
+    graph->Disconnect(PinOf(source.Get(), 0).Get());
+    graph->Disconnect(renderer->InputPin());
+    ASSERT_EQ(S_OK, file->Load(next.c_str(), nullptr));
+    LPWSTR name = nullptr;
+    ASSERT_EQ(S_OK, file->GetCurFile(&name, nullptr));
+    EXPECT_EQ(std::wstring(name), next);
+    delete[] name;
+    EXPECT_FALSE(PinOf(source.Get(), 1)) << "the second file has no sound";
+    ASSERT_EQ(S_OK, graph->Connect(PinOf(source.Get(), 0).Get(), renderer->InputPin()));
+    EXPECT_EQ(Play().size(), 25u);
+}
+
 // Whatever libavformat makes of it, loading and playing end without a hang.
 TEST_F(SplitterTest, RandomAndTruncatedFilesEndCleanly)
 {

@@ -510,3 +510,25 @@ TRect AspectFit(int32_t a, int32_t b, const TRect &rect, int32_t margin, bool re
     return TRect{static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right),
                  static_cast<int32_t>(bottom)};
 }
+
+namespace {
+
+QString Own(const QString &text) { return QString(text.constData(), text.size()); }
+
+} // namespace
+
+TVideoData Unshared(const TVideoData &data)
+{
+    TVideoData copy = data;
+    for (QString *text : {&copy.SubtypeText, &copy.SizeText, &copy.FormatText})
+        *text = Own(*text);
+    return copy;
+}
+
+TframeData Unshared(const TframeData &data)
+{
+    TframeData copy = data;
+    for (QString *text : {&copy.DateText, &copy.TimeCodeText, &copy.AudioTypeText, &copy.AudioLabel})
+        *text = Own(*text);
+    return copy;
+}

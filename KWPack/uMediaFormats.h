@@ -60,6 +60,14 @@ struct TframeData {
     QString AudioLabel;        // AudioLabel(), or the DV audio text
 };
 
+// Copies that share no text with the original, for records one thread hands
+// to another without waiting for it (posts, snapshots). Qt frees a shared
+// text in whichever thread lets go of it last, through a count that
+// ThreadSanitizer cannot see (QtCore is not instrumented); unshared copies
+// keep every text to one thread, so every other access stays checked.
+TVideoData Unshared(const TVideoData &data);
+TframeData Unshared(const TframeData &data);
+
 // The video description of a media type. The readers for DV, MPEG-2,
 // VIDEOINFOHEADER, VIDEOINFOHEADER2 and MPEG-1 blocks are tried in that order;
 // a block too short for its struct is not read. VideoPresent is false when no

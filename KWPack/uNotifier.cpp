@@ -112,8 +112,8 @@ void TNotifier::SetFrameDateReports(bool on, HWND wnd)
     TDVCodesRec record;
     {
         std::lock_guard lock(m_dataLock);
-        record = {FFrame.DateValid, FFrame.TimeCodeValid, FFrame.RecordingDate, FFrame.TimeCodeText,
-                  FFrame.FrameCounter};
+        record = {FFrame.DateValid, FFrame.TimeCodeValid, FFrame.RecordingDate,
+                  QString(FFrame.TimeCodeText.constData(), FFrame.TimeCodeText.size()), FFrame.FrameCounter};
     }
     SendGraphMessage(wnd, WM_VIDEO_DVCODES, reinterpret_cast<WPARAM>(&record), 0);
 }
@@ -160,13 +160,13 @@ QString TNotifier::DateFormat() const
 TframeData TNotifier::FrameData() const
 {
     std::lock_guard lock(m_dataLock);
-    return FFrame;
+    return Unshared(FFrame);
 }
 
 TVideoData TNotifier::VideoData() const
 {
     std::lock_guard lock(m_dataLock);
-    return FVideo;
+    return Unshared(FVideo);
 }
 
 CMediaType TNotifier::StoredType() const
@@ -403,11 +403,7 @@ void TNotifier::ReadDVCodes(const BYTE *data, size_t length)
 
 void TNotifier::ReportVideo()
 {
-    TVideoData copy;
-    {
-        std::lock_guard lock(m_dataLock);
-        copy = FVideo;
-    }
+    const TVideoData copy = VideoData();
     if (const HWND wnd = FVideoWindow; FVideoReports && wnd) {
         // The sent record is the reporting thread's own; the receiver reads
         // it while this thread waits.

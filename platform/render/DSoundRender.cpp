@@ -34,9 +34,10 @@ public:
         : CRendererInputPin(renderer, lock, L"Audio Input pin (rendered)"), m_renderer(renderer) {}
     HRESULT BeginFlush() override
     {
-        m_renderer->FlushQueued(true);
+        m_renderer->BeginStateChange();
         const HRESULT hr = CRendererInputPin::BeginFlush();
-        m_renderer->FlushQueued(false);
+        m_renderer->Output()->Clear();  // no streaming thread is inside any more
+        m_renderer->EndStateChange();
         return hr;
     }
     // The graph completes when the sound has been heard, not when it was
@@ -131,26 +132,36 @@ HRESULT CDSoundRender::NonDelegatingQueryInterface(REFIID riid, void **ppv)
     return CBaseRenderer::NonDelegatingQueryInterface(riid, ppv);
 }
 
-void CDSoundRender::Interrupt()
+void CDSoundRender::BeginStateChange()
 {
     {
         std::lock_guard lock(m_waitLock);
-        ++m_interrupts;
+        ++m_stateChanges;
     }
     m_waitWake.notify_all();
 }
 
+void CDSoundRender::EndStateChange()
+{
+    std::lock_guard lock(m_waitLock);
+    --m_stateChanges;
+}
+
 HRESULT CDSoundRender::Stop()
 {
-    Interrupt();
-    return CBaseRenderer::Stop();  // closes the output (OnStopStreaming)
+    BeginStateChange();
+    const HRESULT hr = CBaseRenderer::Stop();  // closes the output (OnStopStreaming)
+    EndStateChange();
+    return hr;
 }
 
 HRESULT CDSoundRender::Pause()
 {
-    Interrupt();
+    BeginStateChange();
     m_output->SetRunning(false);
-    return CBaseRenderer::Pause();
+    const HRESULT hr = CBaseRenderer::Pause();
+    EndStateChange();
+    return hr;
 }
 
 HRESULT CDSoundRender::Run(REFERENCE_TIME tStart)
@@ -175,14 +186,6 @@ HRESULT CDSoundRender::OnStopStreaming()
 {
     m_output->Close();
     return S_OK;
-}
-
-void CDSoundRender::FlushQueued(bool begin)
-{
-    if (begin)
-        Interrupt();
-    else
-        m_output->Clear();  // no streaming thread is inside any more
 }
 
 // ---- Samples (streaming thread) ---------------------------------------------------------
@@ -245,9 +248,11 @@ HRESULT CDSoundRender::DoRenderSample(IMediaSample *pMediaSample)
     return S_OK;
 }
 
-// Until no more than `most` is queued, or a state change or flush interrupts.
-// The queue drains by the device (or the silent sink's clock), which does
-// not tell us: sleep for the time the excess takes to play.
+// Until no more than `most` is queued, or a state change or flush is under
+// way. The queue drains by the device (or the silent sink's clock), which
+// does not tell us: sleep for the time the excess takes to play. The test is
+// of a change in progress, not of one seen since we started: a pause that
+// began before we got here is still waiting for the lock we hold.
 void CDSoundRender::WaitForRoom() { WaitUntilQueued(kLead); }
 
 void CDSoundRender::WaitForDrain() { WaitUntilQueued(0); }
@@ -255,9 +260,8 @@ void CDSoundRender::WaitForDrain() { WaitUntilQueued(0); }
 void CDSoundRender::WaitUntilQueued(REFERENCE_TIME most)
 {
     std::unique_lock lock(m_waitLock);
-    const uint64_t interrupts = m_interrupts;
     for (;;) {
-        if (m_interrupts != interrupts || State() != State_Running)
+        if (m_stateChanges > 0 || State() != State_Running)
             return;
         const REFERENCE_TIME excess = m_output->QueuedTime() - most;
         if (excess <= 0)

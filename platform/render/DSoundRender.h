@@ -9,11 +9,14 @@
 // device plays silence through it.
 //
 // Locks. The waiting in DoRenderSample holds the renderer's streaming lock,
-// which Stop, Pause and a flush need: they interrupt the wait first
-// (m_waitLock, m_interrupts) and only then take the renderer's locks. The
-// interrupted sample is still written; stop and flush clear the queue after
-// the streaming thread has left. End of stream waits until the queue has
-// been played, so the graph completes when the sound was heard.
+// which Stop, Pause and a flush need: they mark a state change as under way
+// (m_waitLock, m_stateChanges) for as long as they take, and only then take
+// the renderer's locks. A wait never starts while a change is under way, so
+// a streaming thread that took the lock just before a pause does not wait
+// for a queue the paused device no longer drains. The interrupted sample is
+// still written; stop and flush clear the queue after the streaming thread
+// has left. End of stream waits until the queue has been played, so the
+// graph completes when the sound was heard.
 //
 // Threads: as CBaseRenderer. IBasicAudio: any thread.
 #pragma once
@@ -86,15 +89,16 @@ public:
     static void ApplyGain(int16_t *samples, size_t count, int channels, LONG volume, LONG balance);
 
     AudioOutput *Output() const { return m_output.get(); }
-    // The input pin's hooks; not for callers. Streaming thread: waits until
-    // everything queued was played (or a state change or flush).
-    void FlushQueued(bool begin);
+    // The input pin's hooks; not for callers. Around a flush (the thread
+    // that flushes); streaming thread: waits until everything queued was
+    // played (or a state change or flush).
+    void BeginStateChange();
+    void EndStateChange();
     void WaitForDrain();
 
     static constexpr REFERENCE_TIME kLead = 2000000;  // 200 ms queued ahead
 
 private:
-    void Interrupt();
     void WaitForRoom();
     void WaitUntilQueued(REFERENCE_TIME most);
 
@@ -106,7 +110,7 @@ private:
 
     std::mutex m_waitLock;
     std::condition_variable m_waitWake;
-    uint64_t m_interrupts = 0;  // m_waitLock
+    int m_stateChanges = 0;  // m_waitLock: Stop, Pause or a flush under way
 };
 
 HRESULT CreateDSoundRender(REFIID riid, void **ppv);

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <thread>
 
 using namespace rendertest;
@@ -42,6 +43,19 @@ protected:
     bool OpenDevice(const WAVEFORMATEX &) override { return true; }
     void CloseDevice() override {}
     void RunDevice(bool) override {}
+};
+
+// A manual device that tells when it is paused.
+class PauseWatchingOutput : public ManualOutput {
+public:
+    std::function<void()> onPause;
+
+protected:
+    void RunDevice(bool running) override
+    {
+        if (!running && onPause)
+            onPause();
+    }
 };
 
 // Source -> audio renderer, both running with no clock, fed from a thread.
@@ -208,6 +222,38 @@ TEST(DSoundRender, PausedSampleIsWrittenOnceAtRun)
     rig.source->Run(0);
     rig.feeder.join();
     EXPECT_EQ(output->QueuedTime(), kTenth);
+}
+
+// A pause that comes while the streaming thread has the renderer's lock but
+// has not started waiting for room yet: the thread must not wait for a queue
+// that the paused device no longer plays, or the pause never gets the lock.
+TEST(DSoundRender, PauseAsTheStreamingThreadStartsWaitingForRoom)
+{
+    auto output = std::make_shared<PauseWatchingOutput>();
+    AudioRig rig(output);
+    rig.Run();
+    rig.Feed(3);  // more than kLead queued: the next sample waits for room
+    rig.feeder.join();
+    ASSERT_EQ(output->QueuedTime(), 3 * kTenth);
+    std::promise<void> go;
+    std::thread late([&] {
+        go.get_future().wait();
+        rig.source->Push(Tone(kRate / 10, 1), 3 * kTenth, 4 * kTenth);
+    });
+    // Inside Pause, before it takes the renderer's locks: the sample goes in
+    // and the thread reaches its wait.
+    output->onPause = [&] {
+        go.set_value();
+        std::this_thread::sleep_for(100ms);
+    };
+    auto paused = std::async(std::launch::async, [&] { return rig.renderer->Pause(); });
+    const bool returned = paused.wait_for(3s) == std::future_status::ready;
+    if (!returned)
+        output->Play(size_t(kRate) * 2);  // lets the stuck thread go, so the test can end
+    EXPECT_TRUE(returned) << "Pause waited for the streaming thread";
+    EXPECT_TRUE(SUCCEEDED(paused.get()));
+    late.join();
+    output->onPause = nullptr;
 }
 
 // In a graph the renderer is the clock, and its end of stream completes it.

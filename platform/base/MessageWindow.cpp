@@ -461,9 +461,8 @@ bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
     return PostToWindow(wnd, std::make_unique<PostEvent>(TMessage{msg, wParam, lParam, 0}));
 }
 
-bool PostMessageOwning(HWND wnd, UINT msg, WPARAM wParam, std::shared_ptr<void> payload)
+bool PostMessageOwning(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, std::shared_ptr<void> payload)
 {
-    const auto lParam = reinterpret_cast<LPARAM>(payload.get());
     return PostToWindow(wnd, std::make_unique<PostEvent>(TMessage{msg, wParam, lParam, 0},
                                                          std::move(payload)));
 }

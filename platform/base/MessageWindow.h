@@ -57,15 +57,27 @@ class SendGate;
 
 // Any thread. False when the window does not exist.
 bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
-// Any thread. A post whose lParam points to `payload`, which the message owns:
-// it is freed after the handler returns, or unread with the message when the
-// window goes or the post fails. For records a streaming thread would otherwise
-// overwrite before the receiver reads them. The handler must not keep lParam.
-bool PostMessageOwning(HWND wnd, UINT msg, WPARAM wParam, std::shared_ptr<void> payload);
+// Any thread. A post that owns `payload`: it is freed after the handler
+// returns, or unread with the message when the window goes or the post fails.
+// For records a streaming thread would otherwise overwrite before the receiver
+// reads them. wParam and lParam are passed as given; one of them usually
+// points into `payload`, and the handler must not keep that pointer.
+bool PostMessageOwning(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, std::shared_ptr<void> payload);
+// lParam points to the message's own copy of `record`.
 template <class T>
 bool PostMessageCopy(HWND wnd, UINT msg, WPARAM wParam, T record)
 {
-    return PostMessageOwning(wnd, msg, wParam, std::make_shared<T>(std::move(record)));
+    auto copy = std::make_shared<T>(std::move(record));
+    const auto lParam = reinterpret_cast<LPARAM>(copy.get());
+    return PostMessageOwning(wnd, msg, wParam, lParam, std::move(copy));
+}
+// wParam points to the message's own copy of `record`.
+template <class T>
+bool PostMessageCopyW(HWND wnd, UINT msg, T record, LPARAM lParam)
+{
+    auto copy = std::make_shared<T>(std::move(record));
+    const auto wParam = reinterpret_cast<WPARAM>(copy.get());
+    return PostMessageOwning(wnd, msg, wParam, lParam, std::move(copy));
 }
 
 // Any thread. 0 when the window does not exist or the send was cancelled.

@@ -419,6 +419,18 @@ public:
         s->SetSyncPoint(TRUE);
         return m_source->pin.Deliver(s.Get());
     }
+    // A sample whose time is not set.
+    HRESULT PushUntimed()
+    {
+        ComPtr<IMediaSample> s;
+        HRESULT hr = m_source->pin.GetDeliveryBuffer(s.ReleaseAndGetAddressOf(), nullptr, nullptr, 0);
+        if (FAILED(hr))
+            return hr;
+        last = s.Get();
+        s->SetActualDataLength(0);
+        s->SetTime(nullptr, nullptr);
+        return m_source->pin.Deliver(s.Get());
+    }
     HRESULT EndOfStream() { return m_source->pin.DeliverEndOfStream(); }
     HRESULT NewSegment(REFERENCE_TIME a, REFERENCE_TIME b, double r)
     {

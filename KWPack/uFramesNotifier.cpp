@@ -1,0 +1,137 @@
+#include "KWPack/uFramesNotifier.h"
+
+#include "KWPack/uNotifier.h"
+
+#include <cmath>
+
+TFramesNotifier::TFramesNotifier()
+    : CTransInPlaceFilter(L"Vostrel's FramesNotifier", CLSID_VostrelFramesNotifier, false)
+{
+}
+
+void TFramesNotifier::SetTarget(int slot, REFERENCE_TIME t)
+{
+    if (slot < 0 || slot > 1)
+        return;
+    FTargets[size_t(slot)] = t;
+    FArmed[size_t(slot)] = true;
+}
+
+void TFramesNotifier::SetTargetWindow(int slot, HWND wnd)
+{
+    if (slot >= 0 && slot <= 1)
+        FTargetWindows[size_t(slot)] = wnd;
+}
+
+bool TFramesNotifier::TargetArmed(int slot) const
+{
+    return slot >= 0 && slot <= 1 && FArmed[size_t(slot)];
+}
+
+void TFramesNotifier::RefreshInput()
+{
+    InputPin()->BeginFlush();
+    InputPin()->EndFlush();
+}
+
+TVideoData TFramesNotifier::VideoFormat() const
+{
+    std::lock_guard lock(FFormatLock);
+    return Unshared(FVideoFormat);
+}
+
+HRESULT TFramesNotifier::SetMediaType(PIN_DIRECTION direction, const CMediaType *pmt)
+{
+    const HRESULT hr = CTransInPlaceFilter::SetMediaType(direction, pmt);
+    if (direction != PINDIR_INPUT)
+        return hr;
+    TVideoData format = VideoDataFromMediaType(*pmt);
+    if (format.FrameDuration == 0)
+        format.FrameDuration = kUndeclaredFrameDuration;
+    const REFERENCE_TIME duration = format.FrameDuration;
+    {
+        std::lock_guard lock(FFormatLock);
+        FVideoFormat = std::move(format);
+    }
+    if (const HWND nav = NavWindow)
+        SendGraphMessage(nav, WM_NAV_FRAMEDURATION, WPARAM(uint32_t(duration)), 0);
+    return hr;
+}
+
+HRESULT TFramesNotifier::StartStreaming()
+{
+    const HRESULT hr = CTransInPlaceFilter::StartStreaming();
+    FResync = true;
+    FLastTimeText.clear();
+    return hr;
+}
+
+HRESULT TFramesNotifier::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate)
+{
+    const HRESULT hr = CTransInPlaceFilter::NewSegment(tStart, tStop, dRate);
+    CAutoLock lock(m_csReceive);
+    FSegmentStart = tStart;
+    FRate = dRate > 0 ? dRate : 1.0;
+    if (tStart == 0)
+        FResync = true;
+    return hr;
+}
+
+HRESULT TFramesNotifier::Stop()
+{
+    const bool notify = NotifyOn.exchange(false);
+    const HRESULT hr = CTransInPlaceFilter::Stop();
+    NotifyOn = notify;
+    return hr;
+}
+
+// ---- Per picture ------------------------------------------------------------------
+
+HRESULT TFramesNotifier::Transform(IMediaSample *pSample)
+{
+    const REFERENCE_TIME now = MediaTimeOf(pSample);
+    CurrentTime = now;
+    CheckTargets(now);
+    ReportTime(now);
+    FResync = false;
+    return PassFrames ? S_OK : S_FALSE;
+}
+
+REFERENCE_TIME TFramesNotifier::MediaTimeOf(IMediaSample *sample)
+{
+    REFERENCE_TIME start = 0, stop = 0;
+    // A picture without a time comes one picture after the last one.
+    if (FAILED(sample->GetTime(&start, &stop)))
+        return CurrentTime + FrameDuration;
+    if (FResync)
+        FTimeBase = start;
+    return FSegmentStart + std::llround(double(start - FTimeBase) * FRate);
+}
+
+void TFramesNotifier::CheckTargets(REFERENCE_TIME now)
+{
+    const REFERENCE_TIME half = FrameDuration / 2;
+    for (size_t slot = 0; slot < 2; ++slot) {
+        if (!FArmed[slot] || !(FTargets[slot] - half < now))
+            continue;
+        FArmed[slot] = false;
+        if (const HWND wnd = FTargetWindows[slot])
+            SendGraphMessage(wnd, WM_NAV_TARGETREACHED, WPARAM(uint32_t(FTargets[slot])),
+                             LPARAM(uint32_t(now)));
+    }
+}
+
+void TFramesNotifier::ReportTime(REFERENCE_TIME now)
+{
+    FTimeIndex = (FTimeIndex + 1) % kRingSize;
+    QString &text = FTimeTexts[size_t(FTimeIndex)];
+    text = PositionText(now, FrameDuration);
+    if (NotifyOn) {
+        if (text != FLastTimeText)
+            if (const HWND video = VideoWindow)
+                SendGraphMessage(video, WM_VIDEO_FRAMETIME, reinterpret_cast<WPARAM>(&text), 0);
+        if (const HWND nav = NavWindow)
+            PostMessageCopyW(nav, WM_NAV_FRAMETIME, QString(text.constData(), text.size()), 0);
+    }
+    FLastTimeText = text;
+}

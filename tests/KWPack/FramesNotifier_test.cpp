@@ -1,0 +1,190 @@
+// The frame notifier through the one-filter harness: the media time it gives
+// each picture, what it reports, and the target that lets the target picture
+// itself through.
+#include "KWPack/uFramesNotifier.h"
+
+#include "KWPack/uNotifier.h"
+#include "platform/dshow/GraphTestKit.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <thread>
+
+using namespace graphtest;
+
+namespace {
+
+// A window that notes what it is told, as the managers do; its handler runs
+// `onTarget` for a reached target (the navigation manager sets PassFrames
+// there).
+struct Receiver {
+    std::mutex lock;
+    std::vector<QString> navTimes, videoTimes;
+    std::vector<REFERENCE_TIME> durations;
+    std::vector<std::pair<uint32_t, uint32_t>> targets;
+    std::function<void()> onTarget;
+    HWND wnd = AllocateHWnd([this](TMessage &m) {
+        std::lock_guard l(lock);
+        if (m.Msg == WM_NAV_FRAMETIME)
+            navTimes.push_back(*reinterpret_cast<const QString *>(m.wParam));
+        else if (m.Msg == WM_VIDEO_FRAMETIME)
+            videoTimes.push_back(*reinterpret_cast<const QString *>(m.wParam));
+        else if (m.Msg == WM_NAV_FRAMEDURATION)
+            durations.push_back(REFERENCE_TIME(int32_t(m.wParam)));
+        else if (m.Msg == WM_NAV_TARGETREACHED) {
+            targets.emplace_back(uint32_t(m.wParam), uint32_t(m.lParam));
+            if (onTarget)
+                onTarget();
+        }
+    });
+    ~Receiver() { DeallocateHWnd(wnd); }
+    template <class T>
+    T Read(const T &field)
+    {
+        ProcessMessages();
+        std::lock_guard l(lock);
+        return field;
+    }
+};
+
+CMediaType VideoType(REFERENCE_TIME frame)
+{
+    CMediaType mt(MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo);
+    VIDEOINFOHEADER vih{};
+    vih.AvgTimePerFrame = frame;
+    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih.bmiHeader.biWidth = 16;
+    vih.bmiHeader.biHeight = 16;
+    vih.bmiHeader.biBitCount = 32;
+    mt.SetFormat(vih);
+    return mt;
+}
+
+class FramesNotifierTest : public ::testing::Test {
+protected:
+    // Connects with `frame` as the type's frame duration; the navigation
+    // manager's answer (FrameDuration) is given as it would be.
+    void Connect(REFERENCE_TIME frame = kFrame)
+    {
+        notifier->NavWindow = rx.wnd;
+        notifier->VideoWindow = rx.wnd;
+        harness = std::make_unique<FilterHarness>(notifier.Get(), VideoType(frame));
+        ASSERT_TRUE(harness->connected);
+        const auto durations = rx.Read(rx.durations);
+        ASSERT_EQ(durations.size(), 1u);
+        notifier->FrameDuration = durations[0];
+        ASSERT_EQ(harness->Pause(), S_OK);
+    }
+
+    ComPtr<TFramesNotifier> notifier = MakeCom<TFramesNotifier>();
+    Receiver rx;
+    std::unique_ptr<FilterHarness> harness;
+};
+
+TEST_F(FramesNotifierTest, ATypeWithoutFrameDurationCountsAHundredFramesASecond)
+{
+    Connect(0);
+    EXPECT_EQ(notifier->FrameDuration, TFramesNotifier::kUndeclaredFrameDuration);
+    notifier->SetNotify(true);
+    for (int i = 0; i < 3; ++i)
+        harness->Push(i);  // 0, 40, 80 ms
+    EXPECT_EQ(rx.Read(rx.navTimes), (std::vector<QString>{"0:00:00:00", "0:00:00:04", "0:00:00:08"}));
+}
+
+TEST_F(FramesNotifierTest, TimesRestartWithEachSegmentFromZeroAndContinueOtherwise)
+{
+    Connect();
+    harness->Push(3);  // the time base: the first picture after streaming starts
+    EXPECT_EQ(notifier->CurrentTime, 0);
+    harness->Push(5);
+    EXPECT_EQ(notifier->CurrentTime, 2 * kFrame);
+    // A new segment elsewhere keeps the old time base.
+    harness->NewSegment(100 * kFrame, MAX_TIME, 1.0);
+    harness->Push(4);
+    EXPECT_EQ(notifier->CurrentTime, 101 * kFrame);
+    // One starting at 0 rebases on its first picture.
+    harness->NewSegment(0, MAX_TIME, 1.0);
+    harness->Push(7);
+    EXPECT_EQ(notifier->CurrentTime, 0);
+    // Stream times run faster than media times at a higher rate.
+    harness->NewSegment(0, MAX_TIME, 4.0);
+    harness->Push(0);
+    harness->Push(2);
+    EXPECT_EQ(notifier->CurrentTime, 8 * kFrame);
+    // A picture without a time comes one picture later.
+    harness->PushUntimed();
+    EXPECT_EQ(notifier->CurrentTime, 9 * kFrame);
+    EXPECT_EQ(harness->Output().size(), 7u);
+}
+
+TEST_F(FramesNotifierTest, UnchangedTextGoesToTheVideoWindowOnceButToNavigationEachTime)
+{
+    Connect();
+    notifier->SetNotify(true);
+    harness->Push(0);
+    harness->NewSegment(kFrame / 4, MAX_TIME, 1.0);  // the same frame position again
+    harness->Push(0);
+    harness->NewSegment(kFrame, MAX_TIME, 1.0);
+    harness->Push(0);
+    EXPECT_EQ(rx.Read(rx.navTimes), (std::vector<QString>{"0:00:00:00", "0:00:00:00", "0:00:00:01"}));
+    EXPECT_EQ(rx.Read(rx.videoTimes), (std::vector<QString>{"0:00:00:00", "0:00:00:01"}));
+    notifier->SetNotify(false);
+    harness->Push(1);
+    EXPECT_EQ(rx.Read(rx.navTimes).size(), 3u) << "quiet while NotifyOn is off";
+    // Stopping keeps the switch as it was.
+    notifier->SetNotify(true);
+    harness->Stop();
+    EXPECT_TRUE(notifier->NotifyOn);
+}
+
+// The target is reported from the streaming thread, which waits; the
+// handler lets pictures pass again, so the target picture itself is the
+// first one delivered and none after it is swallowed.
+TEST_F(FramesNotifierTest, SwallowsUntilTheTargetAndDeliversTheTargetItself)
+{
+    Connect();
+    notifier->PassFrames = false;
+    notifier->SetTargetWindow(0, rx.wnd);
+    notifier->SetTarget(0, 6 * kFrame);
+    rx.onTarget = [this] { notifier->PassFrames = true; };
+    std::atomic<bool> done{false};
+    std::thread streaming([&] {
+        for (int i = 0; i < 10; ++i)
+            harness->Push(i);
+        done = true;
+    });
+    while (!done)
+        ProcessMessages();
+    streaming.join();
+    EXPECT_EQ(harness->Frames(), (std::vector<int>{6, 7, 8, 9}));
+    const auto targets = rx.Read(rx.targets);
+    ASSERT_EQ(targets.size(), 1u) << "the slot disarms itself";
+    EXPECT_EQ(targets[0], std::make_pair(uint32_t(6 * kFrame), uint32_t(6 * kFrame)));
+    EXPECT_FALSE(notifier->TargetArmed(0));
+
+    // Half a frame early is close enough (a container's rounded times).
+    harness->NewSegment(0, MAX_TIME, 1.0);
+    notifier->PassFrames = false;
+    notifier->SetTarget(0, 3 * kFrame + kFrame / 2 - 1);
+    for (int i = 0; i < 6; ++i)
+        harness->Push(i);
+    EXPECT_EQ(rx.Read(rx.targets).back().second, uint32_t(3 * kFrame));
+}
+
+// The receiver falls behind by more than the ring: each posted time keeps
+// the text of its own picture.
+TEST_F(FramesNotifierTest, PostedTimesKeepTheirTextWhenTheReceiverLags)
+{
+    Connect();
+    notifier->SetNotify(true);
+    notifier->VideoWindow = 0;
+    for (int i = 0; i < 250; ++i)
+        harness->Push(i);
+    const auto times = rx.Read(rx.navTimes);
+    ASSERT_EQ(times.size(), 250u);
+    for (int i = 0; i < 250; ++i)
+        EXPECT_EQ(times[size_t(i)], PositionText(i * kFrame, kFrame)) << i;
+}
+
+} // namespace

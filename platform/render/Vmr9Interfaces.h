@@ -213,7 +213,8 @@ protected:
     ~IVMRDeinterlaceControl9() = default;
 };
 
-// What a windowless renderer draws into; the user interface implements it.
+// What a windowless renderer draws into (CWidgetClippingHost makes one of a
+// QWidget).
 // Called from the streaming thread and the UI thread, never at once for one
 // host (the registry's lock is held): a host must not wait for the UI thread
 // in it (copy the picture and post an update).

@@ -165,10 +165,11 @@ HRESULT CFilterGraph::SeekAll(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG
 HRESULT CFilterGraph::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop,
                                    DWORD dwStopFlags)
 {
+    const HRESULT checked = CheckSeekingFlags(pCurrent, dwCurrentFlags, pStop, dwStopFlags);
+    if (FAILED(checked))
+        return checked;
     const DWORD currentBits = dwCurrentFlags & AM_SEEKING_PositioningBitsMask;
     const DWORD stopBits = dwStopFlags & AM_SEEKING_PositioningBitsMask;
-    if ((currentBits && !pCurrent) || (stopBits && !pStop))
-        return E_POINTER;
     CAutoLock lock(m_csGraph);
     if (SeekableFilters().empty())
         return E_NOTIMPL;

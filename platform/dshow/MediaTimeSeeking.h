@@ -1,6 +1,8 @@
 // IMediaSeeking in media time only, the one time format every seeking object
 // here knows: the time-format half of the interface, and CheckCapabilities
-// from the object's own GetCapabilities. The positions stay with each object.
+// from the object's own GetCapabilities. The positions stay with each object;
+// ResolveSeek reads what a SetPositions call asks of them, the same way for
+// every seeking object.
 //
 // Threads: whatever the object's GetCapabilities allows; the rest is pure.
 #pragma once
@@ -24,3 +26,29 @@ public:
 protected:
     ~CMediaTimeSeeking() = default;
 };
+
+// The flags of a SetPositions call have their values: E_POINTER when a
+// position is to be set through a null pointer.
+HRESULT CheckSeekingFlags(const LONGLONG *pCurrent, DWORD dwCurrentFlags, const LONGLONG *pStop,
+                          DWORD dwStopFlags);
+
+// A seeking object's positions, as SetPositions starts from them.
+struct SeekingState {
+    REFERENCE_TIME requested = 0;   // the current position last asked for
+    REFERENCE_TIME stop = MAX_TIME; // the stop in force
+    REFERENCE_TIME duration = 0;    // 0 or less: not known
+};
+
+// What a SetPositions call asks for, in media time.
+struct SeekRequest {
+    bool moves = false;       // a new current position (a seek)
+    bool toKeyFrame = false;  // AM_SEEKING_SeekToKeyFrame
+    bool setsStop = false;
+    REFERENCE_TIME current = 0;  // kept inside [0, duration]; at least 0 when the duration is not known
+    REFERENCE_TIME stop = 0;     // never before current
+};
+
+// Checks the flags (CheckSeekingFlags; E_INVALIDARG for an incremental
+// current position) and works out the new positions from `state`.
+HRESULT ResolveSeek(const LONGLONG *pCurrent, DWORD dwCurrentFlags, const LONGLONG *pStop, DWORD dwStopFlags,
+                    const SeekingState &state, SeekRequest *request);

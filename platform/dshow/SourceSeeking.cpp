@@ -27,8 +27,9 @@ void CSeekingSourceStream::SetDuration(REFERENCE_TIME duration)
     CAutoLock lock(*m_pLock);
     const bool stopWasEnd = m_rtStop.load() == MAX_TIME || m_rtStop.load() == m_rtDuration;
     m_rtDuration = duration;
+    // A length not known (0) is no stop: the stream runs to its last frame.
     if (stopWasEnd)
-        m_rtStop.store(duration);
+        m_rtStop.store(duration > 0 ? duration : MAX_TIME);
 }
 
 // ---- Capabilities and formats -------------------------------------------------
@@ -98,41 +99,20 @@ HRESULT CSeekingSourceStream::GetPreroll(LONGLONG *pllPreroll)
     return S_OK;
 }
 
-REFERENCE_TIME CSeekingSourceStream::NewStop(REFERENCE_TIME target, LONGLONG value, DWORD flags) const
-{
-    switch (flags & AM_SEEKING_PositioningBitsMask) {
-    case AM_SEEKING_AbsolutePositioning:
-        return value;
-    case AM_SEEKING_RelativePositioning:
-        return m_rtStop.load() + value;
-    case AM_SEEKING_IncrementalPositioning:
-        return target + value;
-    default:
-        return m_rtStop.load();
-    }
-}
-
 HRESULT CSeekingSourceStream::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop,
                                            DWORD dwStopFlags)
 {
-    const DWORD currentBits = dwCurrentFlags & AM_SEEKING_PositioningBitsMask;
-    const DWORD stopBits = dwStopFlags & AM_SEEKING_PositioningBitsMask;
-    if ((currentBits && !pCurrent) || (stopBits && !pStop))
-        return E_POINTER;
-    if (currentBits == AM_SEEKING_IncrementalPositioning)
-        return E_INVALIDARG;
     CAutoLock lock(*m_pLock);
-    REFERENCE_TIME target = m_rtRequested;
-    if (currentBits == AM_SEEKING_AbsolutePositioning)
-        target = *pCurrent;
-    else if (currentBits == AM_SEEKING_RelativePositioning)
-        target = m_rtRequested + *pCurrent;
-    target = std::clamp<REFERENCE_TIME>(target, 0, std::max<REFERENCE_TIME>(m_rtDuration, 0));
-    if (stopBits)
-        m_rtStop.store(std::max(NewStop(target, *pStop, dwStopFlags), target));
+    SeekRequest request;
+    const HRESULT checked = ResolveSeek(pCurrent, dwCurrentFlags, pStop, dwStopFlags,
+                                        {m_rtRequested, m_rtStop.load(), m_rtDuration}, &request);
+    if (FAILED(checked))
+        return checked;
+    if (request.setsStop)
+        m_rtStop.store(request.stop);
     HRESULT hr = S_OK;
-    if (currentBits)
-        hr = Reposition(target, (dwCurrentFlags & AM_SEEKING_SeekToKeyFrame) != 0);
+    if (request.moves)
+        hr = Reposition(request.current, request.toKeyFrame);
     if (pCurrent && (dwCurrentFlags & AM_SEEKING_ReturnTime))
         *pCurrent = m_rtSegmentStart;
     if (pStop && (dwStopFlags & AM_SEEKING_ReturnTime))

@@ -60,7 +60,8 @@ public:
     REFERENCE_TIME SegmentStart() const { return m_rtSegmentStart; }
 
 protected:
-    // UI thread: the media's length (also the default stop position).
+    // UI thread: the media's length (also the default stop position); 0
+    // when it is not known.
     void SetDuration(REFERENCE_TIME duration);
     HRESULT Active() override;
 
@@ -68,7 +69,6 @@ private:
     HRESULT FillBuffer(IMediaSample *pSample) final;
     HRESULT OnThreadStartPlay() override;
     HRESULT Reposition(REFERENCE_TIME target, bool toKeyFrame);
-    REFERENCE_TIME NewStop(REFERENCE_TIME target, LONGLONG value, DWORD flags) const;
 
     // Written on the UI thread while no streaming thread runs; read by it.
     REFERENCE_TIME m_rtDuration = 0;

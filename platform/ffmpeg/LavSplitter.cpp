@@ -479,7 +479,7 @@ void CLavSplitter::NoteSent(const CLavOutputPin *pin, REFERENCE_TIME mediaTime)
 REFERENCE_TIME CLavSplitter::StopPosition() const
 {
     const REFERENCE_TIME stop = m_stop.load();
-    return stop == MAX_TIME ? m_duration : stop;
+    return stop == MAX_TIME && m_duration > 0 ? m_duration : stop;
 }
 
 REFERENCE_TIME CLavSplitter::CurrentPosition() const
@@ -491,28 +491,17 @@ REFERENCE_TIME CLavSplitter::CurrentPosition() const
 HRESULT CLavSplitter::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop,
                                    DWORD dwStopFlags)
 {
-    const DWORD currentBits = dwCurrentFlags & AM_SEEKING_PositioningBitsMask;
-    const DWORD stopBits = dwStopFlags & AM_SEEKING_PositioningBitsMask;
-    if ((currentBits && !pCurrent) || (stopBits && !pStop))
-        return E_POINTER;
-    if (currentBits == AM_SEEKING_IncrementalPositioning)
-        return E_INVALIDARG;
     CAutoLock lock(m_csFilter);
-    REFERENCE_TIME target = m_requested;
-    if (currentBits == AM_SEEKING_AbsolutePositioning)
-        target = *pCurrent;
-    else if (currentBits == AM_SEEKING_RelativePositioning)
-        target = m_requested + *pCurrent;
-    target = std::clamp<REFERENCE_TIME>(target, 0, std::max<REFERENCE_TIME>(m_duration, 0));
-    if (stopBits == AM_SEEKING_AbsolutePositioning)
-        m_stop.store(std::max<REFERENCE_TIME>(*pStop, target));
-    else if (stopBits == AM_SEEKING_RelativePositioning)
-        m_stop.store(std::max<REFERENCE_TIME>(StopPosition() + *pStop, target));
-    else if (stopBits == AM_SEEKING_IncrementalPositioning)
-        m_stop.store(target + std::max<LONGLONG>(*pStop, 0));
+    SeekRequest request;
+    const HRESULT checked = ResolveSeek(pCurrent, dwCurrentFlags, pStop, dwStopFlags,
+                                        {m_requested, StopPosition(), m_duration}, &request);
+    if (FAILED(checked))
+        return checked;
+    if (request.setsStop)
+        m_stop.store(request.stop);
     HRESULT hr = S_OK;
-    if (currentBits)
-        hr = Reposition(target, (dwCurrentFlags & AM_SEEKING_SeekToKeyFrame) != 0);
+    if (request.moves)
+        hr = Reposition(request.current, request.toKeyFrame);
     if (pCurrent && (dwCurrentFlags & AM_SEEKING_ReturnTime))
         *pCurrent = m_segmentStart;
     if (pStop && (dwStopFlags & AM_SEEKING_ReturnTime))

@@ -178,7 +178,7 @@ public:
 
     // Seeking, for the pins (UI thread).
     REFERENCE_TIME Duration() const { return m_duration; }
-    // The stop asked for, else the duration.
+    // The stop asked for, else the duration (MAX_TIME when neither is known).
     REFERENCE_TIME StopPosition() const;
     REFERENCE_TIME CurrentPosition() const;
     double Rate() const { return m_rate; }

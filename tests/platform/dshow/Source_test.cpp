@@ -178,4 +178,56 @@ TEST_F(SourceToSink, SeekingRulesAndTimeFormats)
     EXPECT_EQ(back, 38 * kFrame);
 }
 
+// A stream whose length is not known (0): seeks go where they are asked,
+// and the stream runs to its last frame.
+class UnknownLengthSource : public CSource {
+public:
+    class LengthlessStream : public FrameStream {
+    public:
+        explicit LengthlessStream(CSource *filter) : FrameStream(filter, 40, 10, TestVideoType(), 2) { SetDuration(0); }
+    };
+    UnknownLengthSource() : CSource(L"Unknown Length", CLSID_FrameSource)
+    {
+        AddStream(std::make_unique<LengthlessStream>(this));
+    }
+    FrameStream *Out() const { return static_cast<FrameStream *>(Stream(0)); }
+};
+
+TEST(SeekingSource, UnknownLengthIsNoLimit)
+{
+    auto source = MakeCom<UnknownLengthSource>();
+    auto sink = MakeCom<HarnessSink>();
+    ASSERT_EQ(source->Out()->Connect(&sink->pin, nullptr), S_OK);
+    IMediaSeeking *seeking = source->Out();
+    LONGLONG duration = -1, stop = 0;
+    seeking->GetDuration(&duration);
+    seeking->GetStopPosition(&stop);
+    EXPECT_EQ(duration, 0);
+    EXPECT_EQ(stop, MAX_TIME);
+    LONGLONG target = 23 * kFrame;
+    ASSERT_EQ(seeking->SetPositions(&target, AM_SEEKING_AbsolutePositioning | AM_SEEKING_ReturnTime, nullptr, 0),
+              S_OK);
+    EXPECT_EQ(target, 23 * kFrame);
+    LONGLONG back = -kFrame;
+    ASSERT_EQ(seeking->SetPositions(&back, AM_SEEKING_RelativePositioning | AM_SEEKING_ReturnTime, nullptr, 0),
+              S_OK);
+    EXPECT_EQ(back, 22 * kFrame);
+    sink->Pause();
+    source->Pause();
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard lock(sink->m_dataLock);
+        return sink->endOfStreams > 0;
+    }));
+    {
+        std::lock_guard lock(sink->m_dataLock);
+        ASSERT_EQ(sink->samples.size(), 20u);  // from key frame 20 to the last
+        EXPECT_EQ(sink->samples.back().frame, 39);
+        EXPECT_FALSE(sink->samples[2].preroll);  // frame 22
+    }
+    sink->Stop();
+    source->Stop();
+    source->Out()->Disconnect();
+    sink->pin.Disconnect();
+}
+
 } // namespace

@@ -166,7 +166,8 @@ private:
     // ---- GraphSeeking.cpp ----
     std::vector<ComPtr<IMediaSeeking>> SeekableFilters() const;
     HRESULT SeekAll(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop, DWORD dwStopFlags);
-    void RepositionAtCurrent(REFERENCE_TIME position);
+    bool PresentedPosition(REFERENCE_TIME *pPosition) const;
+    void ResumeWhereStopped();
 
     // ---- GraphEvents.cpp ----
     void ResetCompletion();
@@ -198,6 +199,8 @@ private:
 
     REFERENCE_TIME m_segmentStart = 0;  // media time of stream time 0
     double m_rate = 1.0;
+    REFERENCE_TIME m_resumeAt = 0;  // the position a stop left
+    bool m_resumePending = false;   // the sources are to go back there
 
     ComPtr<IUnknown> m_site;
     SendGate m_sendGate;

@@ -15,9 +15,11 @@
 //                       stream time goes on from where it stopped.
 //   Running -> Paused   the stream time reached is kept.
 //   any -> Stopped      the graph's SendGate closes first, so a streaming
-//                       thread blocked in a send to the UI thread returns;
-//                       the sources are then set to resume at the current
-//                       position.
+//                       thread blocked in a send to the UI thread returns.
+//                       The current position (the picture on screen) is
+//                       kept, and the sources go back to it when the graph
+//                       leaves Stopped again, unless a seek came between:
+//                       a graph stopped to be torn down seeks nothing.
 //
 // Locks, in this order:
 //   m_csGraph        the graph's state lock; the UI thread holds it for
@@ -182,6 +184,7 @@ HRESULT CFilterGraph::Pause()
         ChooseDefaultClock();
         m_pausedStreamTime = 0;
         m_sendGate.Open();
+        ResumeWhereStopped();
         ResetCompletion();
         break;
     case GraphState::Paused:
@@ -250,8 +253,10 @@ HRESULT CFilterGraph::Stop()
     assert(m_sendGate.PendingCount() == 0);  // stop's postcondition: no send pending
     m_state = GraphState::Stopped;
     m_pausedStreamTime = 0;
-    if (knowsPosition)
-        RepositionAtCurrent(here);
+    if (knowsPosition) {
+        m_resumeAt = here;
+        m_resumePending = true;
+    }
     ResetCompletion();
     m_sendGate.Open();
     TopologyChanged();

@@ -8,11 +8,17 @@
 // A seek of a running graph pauses it, seeks (each source flushes
 // downstream and sends NewSegment), and runs it again from stream time 0;
 // the graph's SendGate is closed meanwhile, so a streaming thread waiting in
-// a send to the UI thread returns. The current position is the segment start
-// plus the stream time (scaled by the rate), or, with no clock, the position
-// the source last sent.
+// a send to the UI thread returns.
+//
+// The current position is where the picture on screen stands: the media
+// time of the sample a renderer last presented (IPresentedPosition; the
+// paused picture, or the one being shown while running). Until one has been
+// presented (and in graphs whose renderers cannot tell, audio alone) it is
+// the segment start plus the stream time scaled by the rate while running,
+// else what the source says. Stopped, it is where the next run resumes.
 #include "platform/dshow/FilterGraph.h"
 
+#include "platform/dshow/Renderer.h"
 #include "platform/dshow/Uuids.h"
 
 #include <algorithm>
@@ -103,7 +109,15 @@ HRESULT CFilterGraph::GetCurrentPosition(LONGLONG *pCurrent)
     const auto seekables = SeekableFilters();
     if (seekables.empty())
         return E_NOTIMPL;
-    if (m_state == GraphState::Stopped || !m_clock)
+    if (m_state == GraphState::Stopped) {
+        if (!m_resumePending)
+            return seekables.front()->GetCurrentPosition(pCurrent);
+        *pCurrent = m_resumeAt;
+        return S_OK;
+    }
+    if (PresentedPosition(pCurrent))
+        return S_OK;
+    if (m_state != GraphState::Running || !m_clock)
         return seekables.front()->GetCurrentPosition(pCurrent);
     const REFERENCE_TIME streamed = std::max<REFERENCE_TIME>(StreamTime(), 0);
     LONGLONG position = m_segmentStart + static_cast<LONGLONG>(static_cast<double>(streamed) * m_rate);
@@ -112,6 +126,16 @@ HRESULT CFilterGraph::GetCurrentPosition(LONGLONG *pCurrent)
         position = std::min(position, stop);
     *pCurrent = position;
     return S_OK;
+}
+
+// The first renderer, downstream first, that has presented a sample.
+bool CFilterGraph::PresentedPosition(REFERENCE_TIME *pPosition) const
+{
+    for (const ComPtr<IBaseFilter> &filter : DownstreamFirst())
+        if (auto presented = ComQuery<IPresentedPosition>(filter.Get()))
+            if (presented->GetPresentedPosition(pPosition) == S_OK)
+                return true;
+    return false;
 }
 
 HRESULT CFilterGraph::GetPositions(LONGLONG *pCurrent, LONGLONG *pStop)
@@ -194,6 +218,7 @@ HRESULT CFilterGraph::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LON
                                dwStopFlags);
     m_sendGate.Open();
     if (currentBits) {
+        m_resumePending = false;  // asked for: no longer where a stop left it
         m_segmentStart = current;
         m_pausedStreamTime = 0;
         ResetCompletion();
@@ -207,9 +232,14 @@ HRESULT CFilterGraph::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LON
     return hr;
 }
 
-void CFilterGraph::RepositionAtCurrent(REFERENCE_TIME position)
+// Leaving Stopped: the sources go back to the picture the stop left on
+// screen (exactly, not to the key frame before it).
+void CFilterGraph::ResumeWhereStopped()
 {
-    LONGLONG at = position;
+    if (!m_resumePending)
+        return;
+    m_resumePending = false;
+    LONGLONG at = m_resumeAt;
     SeekAll(&at, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
     m_segmentStart = at;
 }

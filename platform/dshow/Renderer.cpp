@@ -13,7 +13,9 @@
 //                      an untimed sample, it is presented at once.
 // Preroll samples are never presented; they return at once. End of stream
 // completes a pause, and in Running raises EC_COMPLETE once (deferred to Run
-// when it arrives while paused); a flush or a stop forgets it.
+// when it arrives while paused); a flush or a stop forgets it. Each
+// presentation records its media time (IPresentedPosition), which the graph
+// reports as its current position; a flush forgets it, a new stream too.
 //
 // Locks, in this order:
 //   m_InterfaceLock  the state lock: Stop, Pause, Run, connections (UI).
@@ -33,6 +35,8 @@
 // them no sample is held and no thread is inside. They wait for that with no
 // lock held, so a render in progress can finish whatever it needs.
 #include "platform/dshow/Renderer.h"
+
+#include <cmath>
 
 // ---- CRendererInputPin ----------------------------------------------------------
 
@@ -117,6 +121,8 @@ HRESULT CBaseRenderer::NonDelegatingQueryInterface(REFIID riid, void **ppv)
         return GetInterface(static_cast<IQualProp *>(this), ppv);
     if (riid == IID_IAMFilterMiscFlags)
         return GetInterface(static_cast<IAMFilterMiscFlags *>(this), ppv);
+    if (riid == IID_IPresentedPosition)
+        return GetInterface(static_cast<IPresentedPosition *>(this), ppv);
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -151,6 +157,7 @@ HRESULT CBaseRenderer::Pause()
     if (old == State_Stopped) {
         m_bAbort = false;
         m_bEOS = m_bEOSDelivered = false;
+        m_presented.store(kNotPresented);
     }
     CancelAdviseLocked();
     const HRESULT hr = CBaseFilter::Pause();
@@ -209,6 +216,7 @@ HRESULT CBaseRenderer::BeginFlush()
             NotReady();
         AbortLocked();
         m_bEOS = m_bEOSDelivered = false;
+        m_presented.store(kNotPresented);
     }
     WaitForReceiveToComplete();
     return S_OK;
@@ -305,7 +313,31 @@ void CBaseRenderer::CueLocked()
     m_bCued = true;
     OnReceiveFirstSample(m_pMediaSample.Get());
     m_cFramesDrawn.fetch_add(1, std::memory_order_acq_rel);
+    NotePresentedLocked(m_pMediaSample.Get());
     Ready();
+}
+
+// An untimed sample leaves the position where it was.
+void CBaseRenderer::NotePresentedLocked(IMediaSample *pSample)
+{
+    CritCheckIn(m_RendererLock);
+    REFERENCE_TIME start = 0, stop = 0;
+    if (FAILED(pSample->GetTime(&start, &stop)))
+        return;
+    const double rate = m_pInputPin->CurrentRate();
+    const double scaled = static_cast<double>(start) * (rate > 0 ? rate : 1.0);
+    m_presented.store(m_pInputPin->CurrentStartTime() + std::llround(scaled));
+}
+
+HRESULT CBaseRenderer::GetPresentedPosition(REFERENCE_TIME *pPosition)
+{
+    if (!pPosition)
+        return E_POINTER;
+    const REFERENCE_TIME presented = m_presented.load();
+    if (presented == kNotPresented)
+        return S_FALSE;
+    *pPosition = presented;
+    return S_OK;
 }
 
 // True when the pending sample's time has come; else makes sure an advise
@@ -341,6 +373,7 @@ void CBaseRenderer::RenderPending()
         return;
     DoRenderSample(m_pMediaSample.Get());
     m_cFramesDrawn.fetch_add(1, std::memory_order_acq_rel);
+    NotePresentedLocked(m_pMediaSample.Get());
 }
 
 void CBaseRenderer::LeaveReceive()

@@ -17,6 +17,24 @@
 
 class CBaseRenderer;
 
+// Our own interface: where a renderer's stream stands, for the graph's
+// current position. {18CE8362-FDEB-4B2E-8B06-E520F844967B}
+inline constexpr IID IID_IPresentedPosition{0x18CE8362, 0xFDEB, 0x4B2E,
+                                            {0x8B, 0x06, 0xE5, 0x20, 0xF8, 0x44, 0x96, 0x7B}};
+struct IPresentedPosition : IUnknown {
+    static constexpr const IID &iid = IID_IPresentedPosition;
+    // Any thread. S_OK with the media time of the sample last presented
+    // (the paused picture, or the one last drawn while running): the
+    // segment's start plus the sample's start scaled by the segment's rate.
+    // S_FALSE when nothing was presented since streaming started or the last
+    // flush; E_NOTIMPL for a renderer whose presentation is not where its
+    // stream stands (the audio renderer writes ahead of what is heard).
+    virtual HRESULT GetPresentedPosition(REFERENCE_TIME *pPosition) = 0;
+
+protected:
+    ~IPresentedPosition() = default;
+};
+
 class CRendererInputPin : public CBaseInputPin {
 public:
     CRendererInputPin(CBaseRenderer *pRenderer, CCritSec *pLock, LPCWSTR pName);
@@ -35,7 +53,7 @@ private:
     CBaseRenderer *const m_pRenderer;
 };
 
-class CBaseRenderer : public CBaseFilter, public IQualProp, public IAMFilterMiscFlags {
+class CBaseRenderer : public CBaseFilter, public IQualProp, public IAMFilterMiscFlags, public IPresentedPosition {
 public:
     CBaseRenderer(REFCLSID clsid, LPCWSTR pName);
     ~CBaseRenderer() override;
@@ -65,6 +83,8 @@ public:
 
     // IAMFilterMiscFlags: a renderer (the graph counts it for EC_COMPLETE).
     ULONG GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
+
+    HRESULT GetPresentedPosition(REFERENCE_TIME *pPosition) override;
 
     // ---- For derived classes ----
     virtual HRESULT CheckMediaType(const CMediaType *pmt) = 0;
@@ -105,6 +125,7 @@ private:
     HRESULT WaitForRenderTime();
     bool IsTimeToRenderLocked();
     void CueLocked();
+    void NotePresentedLocked(IMediaSample *pSample);
     void RenderPending();
     void LeaveReceive();
     void CancelAdviseLocked();
@@ -129,4 +150,7 @@ private:
     CAMEvent m_evComplete{true};    // set: the state transition is complete
     CAMEvent m_evIdle{true};        // set: no streaming thread in Receive
     std::atomic<int> m_cFramesDrawn{0};
+    // Written under m_RendererLock, read anywhere; kNotPresented when none.
+    static constexpr REFERENCE_TIME kNotPresented = INT64_MIN;
+    std::atomic<REFERENCE_TIME> m_presented{kNotPresented};
 };

@@ -19,7 +19,9 @@
 // Threads: IMediaSeeking: UI thread (it takes the filter's state lock).
 // FillFrame: the stream's thread. SeekTo: UI thread, with no streaming thread
 // running. A seek must not be made while the streaming thread waits for the
-// seeking thread (the graph closes its SendGate around seeks for that).
+// seeking thread: seek through the graph, which closes its SendGate around
+// seeks for that (and resumes a stopped graph where it stopped unless it
+// was itself told to seek).
 #pragma once
 
 #include "platform/dshow/MediaTimeSeeking.h"

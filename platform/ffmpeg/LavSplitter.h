@@ -11,10 +11,14 @@
 // thread waits while every queue has something and one is full, or when all
 // queues together hold too much (bounded memory).
 //
-// Seeking goes through IMediaSeeking on any output pin (all streams seek
-// together): flush downstream, stop every thread, seek the file to the key
-// frame before the target, end the flush and start again with NewSegment.
-// Exact seeks send the frames before the target as preroll.
+// Seeking: IMediaSeeking on any output pin moves all streams together:
+// flush downstream, stop every thread, seek the file to the key frame before
+// the target, end the flush and start again with NewSegment. Exact seeks
+// send the frames before the target as preroll. Seek through the graph's
+// IMediaSeeking, not a pin's: the graph releases sends that a filter
+// downstream is blocked in (the flush would wait for them otherwise), keeps
+// its clock and end-of-stream count right, and a stopped graph resumes where
+// it was stopped unless it was itself told to seek.
 //
 // Times: media time 0 is the file's first frame (the first video frame, else
 // the container's start), whatever the container's start offset.

@@ -78,6 +78,9 @@ public:
                                 REFERENCE_TIME *ptrEnd) override;
     HRESULT OnStartStreaming() override;
     HRESULT OnStopStreaming() override;
+    // What was written is ahead of what was heard: the graph goes by its
+    // clock instead.
+    HRESULT GetPresentedPosition(REFERENCE_TIME *) override { return E_NOTIMPL; }
 
     // IBasicAudio: hundredths of a decibel, -10000 (silence) to 0.
     HRESULT put_Volume(LONG lVolume) override;

@@ -504,6 +504,71 @@ TEST_F(GraphTest, StopKeepsThePositionForTheNextRun)
     EXPECT_EQ(chain.renderer->Frames(true), std::vector<int>{5});
 }
 
+// The position is the picture on screen, not the segment start plus the
+// clock: after frames were swallowed on the way (as precise navigation
+// does) a stop and a run resume on that picture.
+TEST_F(GraphTest, PositionIsThePictureShownAndAStopResumesOnIt)
+{
+    Chain chain(graph.Get(), 100, true);
+    chain.filter->drop = {30, 31, 32, 33, 34, 35, 36};
+    auto clock = MakeCom<CManualClock>();
+    UseClock(clock.Get());
+    control->Pause();
+    ASSERT_EQ(WaitState(5000), S_OK);
+    LONGLONG target = 37 * kFrame;
+    ASSERT_EQ(seeking->SetPositions(&target, AM_SEEKING_AbsolutePositioning | AM_SEEKING_SeekToKeyFrame, nullptr, 0),
+              S_OK);
+    ASSERT_EQ(WaitState(5000), S_OK);
+    ASSERT_EQ(chain.renderer->Frames(true).back(), 37);
+    LONGLONG position = 0;
+    seeking->GetCurrentPosition(&position);
+    EXPECT_EQ(position, 37 * kFrame);
+
+    control->Stop();
+    seeking->GetCurrentPosition(&position);
+    EXPECT_EQ(position, 37 * kFrame);
+    chain.renderer->Clear();
+    chain.filter->drop.clear();
+    control->Pause();
+    ASSERT_EQ(WaitState(5000), S_OK);
+    EXPECT_EQ(chain.renderer->Frames(true), std::vector<int>{37});
+}
+
+// A source that counts its seeks.
+class CountingStream : public FrameStream {
+public:
+    explicit CountingStream(CSource *filter) : FrameStream(filter, 100, 10, TestVideoType(), 2) {}
+    HRESULT SeekTo(REFERENCE_TIME target, REFERENCE_TIME *pKeyFrame) override
+    {
+        seeks.fetch_add(1);
+        return FrameStream::SeekTo(target, pKeyFrame);
+    }
+    std::atomic<int> seeks{0};
+};
+
+class CountingSource : public CSource {
+public:
+    CountingSource() : CSource(L"Counting", CLSID_FrameSource) { AddStream(std::make_unique<CountingStream>(this)); }
+    CountingStream *Out() const { return static_cast<CountingStream *>(Stream(0)); }
+};
+
+TEST_F(GraphTest, StoppingAGraphToTearItDownSeeksNothing)
+{
+    auto source = MakeCom<CountingSource>();
+    auto renderer = MakeCom<TestRenderer>();
+    graph->AddFilter(source.Get(), L"Source");
+    graph->AddFilter(renderer.Get(), L"Renderer");
+    ASSERT_EQ(graph->ConnectDirect(source->Out(), renderer->InputPin(), nullptr), S_OK);
+    UseClock(nullptr);
+    control->Run();
+    ASSERT_TRUE(WaitUntil([&] { return renderer->Frames().size() >= 5; }));
+    const int seeks = source->Out()->seeks.load();
+    EXPECT_EQ(control->Stop(), S_OK);
+    graph->RemoveFilter(renderer.Get());
+    graph->RemoveFilter(source.Get());
+    EXPECT_EQ(source->Out()->seeks.load(), seeks);
+}
+
 TEST_F(GraphTest, GraphWithoutSeekableFiltersAnswersNotImplemented)
 {
     auto renderer = MakeCom<TestRenderer>();

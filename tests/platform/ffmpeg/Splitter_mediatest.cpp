@@ -157,14 +157,14 @@ protected:
         return renderer->Shown_();
     }
 
-    // Seeks the stopped graph; the segment start.
+    // Seeks the stopped graph (through the graph, as the program does); the
+    // segment start.
     REFERENCE_TIME Seek(REFERENCE_TIME target, bool keyFrame)
     {
         LONGLONG pos = target;
         const DWORD flags = AM_SEEKING_AbsolutePositioning | AM_SEEKING_ReturnTime
             | (keyFrame ? AM_SEEKING_SeekToKeyFrame : 0);
-        EXPECT_EQ(S_OK, ComQuery<IMediaSeeking>(PinOf(source.Get(), 0))
-                            ->SetPositions(&pos, flags, nullptr, AM_SEEKING_NoPositioning));
+        EXPECT_EQ(S_OK, ComQuery<IMediaSeeking>(graph)->SetPositions(&pos, flags, nullptr, AM_SEEKING_NoPositioning));
         return pos;
     }
 

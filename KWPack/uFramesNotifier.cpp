@@ -77,6 +77,12 @@ HRESULT TFramesNotifier::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop,
     return hr;
 }
 
+HRESULT TFramesNotifier::BeginFlush()
+{
+    ++Flushes;
+    return CTransInPlaceFilter::BeginFlush();
+}
+
 HRESULT TFramesNotifier::Stop()
 {
     const bool notify = NotifyOn.exchange(false);

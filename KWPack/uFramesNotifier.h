@@ -76,12 +76,16 @@ public:
     std::atomic<REFERENCE_TIME> FrameDuration{1};
     // Media time of the last picture seen.
     std::atomic<REFERENCE_TIME> CurrentTime{0};
+    // How often the stream was flushed through the filter (a seek, a stop, a
+    // refresh): a wait for a picture ends when it moves.
+    std::atomic<int> Flushes{0};
 
     // ---- The filter (called by the graph) ----
     HRESULT CheckInputType(const CMediaType *) override { return S_OK; }
     HRESULT SetMediaType(PIN_DIRECTION direction, const CMediaType *pmt) override;
     HRESULT StartStreaming() override;
     HRESULT NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) override;
+    HRESULT BeginFlush() override;
     HRESULT Stop() override;
     // Streaming thread.
     HRESULT Transform(IMediaSample *pSample) override;

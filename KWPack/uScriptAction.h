@@ -531,6 +531,16 @@ private:
     bool FDefault = false;
 };
 
+// Captions and hints of both states, as the action tables give them.
+inline void SetCheckTexts(TCheckAction *a, const QString &trueCaption, const QString &falseCaption,
+                          const QString &trueHint, const QString &falseHint)
+{
+    a->TrueCaption = trueCaption;
+    a->FalseCaption = falseCaption;
+    a->TrueHint = trueHint;
+    a->FalseHint = falseHint;
+}
+
 // The switch processor as the lists see it.
 class TCustomKWSwitch : public QObject {
     Q_OBJECT

@@ -40,6 +40,17 @@ public:
     virtual void CreateActions() {}
     virtual void LocateActions() {}
 
+    // A new action of this list, named and with its script name; the list
+    // owns it. Components call it from CreateActions.
+    template <class T>
+    T *NewAction(const QString &name, const QString &scriptName)
+    {
+        auto *a = new T(name, this);
+        a->SetName(name);
+        a->ScriptName = scriptName;
+        return a;
+    }
+
     // Component reference to an action of the list, or null when missing.
     template <class T>
     T *Locate(const QString &internalId) const

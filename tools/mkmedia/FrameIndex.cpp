@@ -7,6 +7,7 @@ extern "C" {
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 namespace mkmedia {
 namespace {
@@ -143,6 +144,36 @@ int ReadFrameIndex(const AVFrame *frame)
         || d->comp[0].depth != 8 || d->comp[0].step != 1)
         return -1;
     return ReadFrameIndex(frame->data[0], frame->linesize[0], frame->width, frame->height);
+}
+
+int ReadFrameIndexFromDib(const uint8_t *dib, size_t size)
+{
+    if (!dib || size < 40)
+        return -1;
+    const auto le32 = [dib](size_t at) {
+        return int32_t(uint32_t(dib[at]) | uint32_t(dib[at + 1]) << 8 | uint32_t(dib[at + 2]) << 16
+                       | uint32_t(dib[at + 3]) << 24);
+    };
+    const int32_t headerSize = le32(0), width = le32(4), height = le32(8);
+    const int bits = dib[14] | dib[15] << 8;
+    const int bytesPerPixel = bits / 8;
+    if (headerSize != 40 || width <= 0 || height == 0 || (bits != 24 && bits != 32))
+        return -1;
+    const int rows = height < 0 ? -height : height;
+    const size_t stride = (size_t(width) * size_t(bytesPerPixel) + 3) & ~size_t(3);
+    if (size - 40 < stride * size_t(rows))
+        return -1;
+    // Video-range luma, as the encoder saw it.
+    std::vector<uint8_t> luma(size_t(width) * size_t(rows));
+    for (int y = 0; y < rows; ++y) {
+        const uint8_t *row = dib + 40 + stride * size_t(height > 0 ? rows - 1 - y : y);
+        for (int x = 0; x < width; ++x) {
+            const uint8_t *px = row + size_t(x) * size_t(bytesPerPixel);
+            const double full = 0.114 * px[0] + 0.587 * px[1] + 0.299 * px[2];
+            luma[size_t(y) * size_t(width) + size_t(x)] = uint8_t(16.5 + full * 219 / 255);
+        }
+    }
+    return ReadFrameIndex(luma.data(), width, width, rows);
 }
 
 } // namespace mkmedia

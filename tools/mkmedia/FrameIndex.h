@@ -6,6 +6,7 @@
 // Pure functions; any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct AVFrame;
@@ -28,5 +29,10 @@ int ReadFrameIndex(const uint8_t *luma, int stride, int width, int height);
 // Same for a decoded frame in any 8-bit planar YUV or gray format whose first
 // plane is luma; -1 for other formats.
 int ReadFrameIndex(const AVFrame *frame);
+
+// Same for a packed device-independent bitmap (a 40-byte BITMAPINFOHEADER
+// followed by 24- or 32-bit BGR pixels, bottom-up or top-down), as renderers
+// hand out their picture; -1 for anything else or a block too short.
+int ReadFrameIndexFromDib(const uint8_t *dib, size_t size);
 
 } // namespace mkmedia

@@ -64,6 +64,7 @@ HRESULT CCodecFilter::EndFlush()
         if (m_codec)
             avcodec_flush_buffers(m_codec.get());
         ResetConversion();
+        m_nextTime = 0;  // untimed frames now belong to the new segment
         m_discontinuity = true;
     }
     return CTransformFilter::EndFlush();

@@ -2,7 +2,8 @@
 // StartStreaming to StopStreaming, Receive replaced so that each input
 // sample goes to the decoder and every frame that comes out is delivered on
 // its own (one sample may give none or several), end of stream draining the
-// decoder, and a flush emptying it.
+// decoder, and a flush emptying it and starting the time guess for untimed
+// frames again at the new segment's start.
 //
 // Threads: as CTransformFilter. The codec context is used under the
 // streaming lock (Receive, EndOfStream, EndFlush).
@@ -37,7 +38,7 @@ protected:
     // Streaming lock.
     ffmpeg::CodecPtr m_codec;
     ffmpeg::FramePtr m_frame;
-    REFERENCE_TIME m_nextTime = 0;  // for frames without a timestamp
+    REFERENCE_TIME m_nextTime = 0;  // for frames without a timestamp; 0 is the segment's start
     bool m_discontinuity = true;
 
 private:

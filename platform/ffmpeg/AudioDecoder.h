@@ -24,7 +24,7 @@ private:
     void Configure(AVCodecContext *codec) override;
     void Stamp(IMediaSample *sample, AVPacket *packet) override;
     HRESULT DeliverFrame(const AVFrame *frame) override;
-    void ResetConversion() override { m_swr.reset(); }
+    void ResetKept() override { m_swr.reset(); }
     LONG BufferBytes() const;
 
     ffmpeg::SwrPtr m_swr;  // streaming lock

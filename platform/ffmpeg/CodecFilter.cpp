@@ -22,7 +22,7 @@ HRESULT CCodecFilter::StopStreaming()
 {
     m_codec.reset();
     m_frame.reset();
-    ResetConversion();
+    ResetKept();
     return S_OK;
 }
 
@@ -52,6 +52,7 @@ HRESULT CCodecFilter::EndOfStream()
     if (m_codec) {
         Decode(nullptr);
         avcodec_flush_buffers(m_codec.get());
+        DeliverKept();
     }
     return m_pOutput->DeliverEndOfStream();
 }
@@ -63,7 +64,7 @@ HRESULT CCodecFilter::EndFlush()
         CAutoLock lock(m_csReceive);
         if (m_codec)
             avcodec_flush_buffers(m_codec.get());
-        ResetConversion();
+        ResetKept();
         m_nextTime = 0;  // untimed frames now belong to the new segment
         m_discontinuity = true;
     }

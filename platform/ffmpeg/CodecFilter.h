@@ -30,8 +30,11 @@ protected:
     virtual void Stamp(IMediaSample *sample, AVPacket *packet) = 0;
     // One decoded frame out; S_OK to go on.
     virtual HRESULT DeliverFrame(const AVFrame *frame) = 0;
-    // Conversions kept between frames are dropped (stop, flush).
-    virtual void ResetConversion() {}
+    // End of stream, after draining: what DeliverFrame still keeps goes out.
+    virtual HRESULT DeliverKept() { return S_OK; }
+    // What is kept between frames (conversions, a frame not yet delivered)
+    // is dropped (stop, flush).
+    virtual void ResetKept() {}
 
     ffmpeg::DecoderInput m_in;  // state lock (connection)
 

@@ -382,6 +382,13 @@ CLavOutputPin *CLavSplitter::MainPin() const
     return first;
 }
 
+// Counted from the first frame in the stream's own units, so that each time
+// is rounded to 100 ns once, as the frame times of a rational rate are.
+REFERENCE_TIME CLavSplitter::MediaTime(int64_t ts, AVRational timeBase) const
+{
+    return ToRefTime(ts - FromRefTime(m_startOffset, timeBase), timeBase);
+}
+
 bool CLavSplitter::TimesOf(const AVPacket *pkt, QueuedPacket *item) const
 {
     const AVStream *s = m_format->streams[pkt->stream_index];
@@ -394,9 +401,10 @@ bool CLavSplitter::TimesOf(const AVPacket *pkt, QueuedPacket *item) const
     item->timed = pts != AV_NOPTS_VALUE;
     if (!item->timed)
         return false;
-    item->start = ToRefTime(pts, s->time_base) - m_startOffset;
+    item->start = MediaTime(pts, s->time_base);
     item->hasStop = pkt->duration > 0;
-    item->stop = item->start + (item->hasStop ? ToRefTime(pkt->duration, s->time_base) : 0);
+    // Rounded as the next packet's start is, so it never passes that.
+    item->stop = item->hasStop ? MediaTime(pts + pkt->duration, s->time_base) : item->start;
     item->preroll = item->hasStop ? item->stop <= m_segmentStart : item->start < m_segmentStart;
     return true;
 }
@@ -436,7 +444,7 @@ void CLavSplitter::Enqueue(PacketPtr packet)
         // order passes the stop too.
         const AVStream *s = m_format->streams[packet->stream_index];
         const REFERENCE_TIME dts = packet->dts != AV_NOPTS_VALUE
-            ? ToRefTime(packet->dts, s->time_base) - m_startOffset : item.start;
+            ? MediaTime(packet->dts, s->time_base) : item.start;
         if (dts >= stop) {
             pin->ended = true;
             pin->queue.emplace_back();
@@ -618,14 +626,14 @@ bool CLavSplitter::ReadToKeyFrame(REFERENCE_TIME *keyFrame)
             continue;  // undecodable without what came before
         const bool timed = packet->pts != AV_NOPTS_VALUE;
         const int64_t pts = timed ? packet->pts : packet->dts;
-        *keyFrame = pts != AV_NOPTS_VALUE ? ToRefTime(pts, s->time_base) - m_startOffset : 0;
+        *keyFrame = pts != AV_NOPTS_VALUE ? MediaTime(pts, s->time_base) : 0;
         const AVCodecID codec = s->codecpar->codec_id;
         const bool mpeg = codec == AV_CODEC_ID_MPEG1VIDEO || codec == AV_CODEC_ID_MPEG2VIDEO;
         const int reference = mpeg ? TemporalReference(packet.get()) : -1;
         m_pending.push_back(std::move(packet));
         const size_t keyAt = m_pending.size() - 1;
         if (!timed && reference >= 0 && TimeKeyFrameFromFollowers(reference, keyFrame))
-            m_pending[keyAt]->pts = FromRefTime(*keyFrame + m_startOffset, s->time_base);
+            m_pending[keyAt]->pts = FromRefTime(*keyFrame, s->time_base) + FromRefTime(m_startOffset, s->time_base);
         return true;
     }
     return false;
@@ -651,7 +659,7 @@ bool CLavSplitter::TimeKeyFrameFromFollowers(int keyReference, REFERENCE_TIME *k
         if (nextGroup)
             return false;
         if (reference >= 0 && pts != AV_NOPTS_VALUE) {
-            *keyFrame = ToRefTime(pts, s->time_base) - m_startOffset + (keyReference - reference) * frame;
+            *keyFrame = MediaTime(pts, s->time_base) + (keyReference - reference) * frame;
             return true;
         }
     }

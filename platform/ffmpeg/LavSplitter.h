@@ -218,6 +218,7 @@ private:
     CLavOutputPin *MainPin() const;
     void ClearQueues();
     bool TimesOf(const AVPacket *pkt, QueuedPacket *item) const;
+    REFERENCE_TIME MediaTime(int64_t ts, AVRational timeBase) const;
 
     CCritSec m_csFilter;
     const SplitterProfile &m_profile;

@@ -177,18 +177,55 @@ void CVideoDecoder::Stamp(IMediaSample *sample, AVPacket *packet)
         packet->flags |= AV_PKT_FLAG_KEY;
 }
 
+REFERENCE_TIME CVideoDecoder::PictureStart(const AVFrame *frame, REFERENCE_TIME duration) const
+{
+    REFERENCE_TIME t0 = frame->best_effort_timestamp;
+    if (m_decodingOrder && frame->pkt_dts != AV_NOPTS_VALUE)
+        t0 = frame->pkt_dts - m_codec->has_b_frames * duration;
+    return t0 == AV_NOPTS_VALUE ? m_nextTime : t0;
+}
+
+// The kept picture goes out, marked preroll when it ends before the
+// segment starts.
+HRESULT CVideoDecoder::DeliverKept()
+{
+    ComPtr<IMediaSample> kept = std::move(m_kept);
+    if (!kept)
+        return S_OK;
+    REFERENCE_TIME t0 = 0, t1 = 0;
+    kept->GetTime(&t0, &t1);
+    kept->SetPreroll(t1 <= 0);
+    kept->SetDiscontinuity(m_discontinuity);
+    m_discontinuity = false;
+    return m_pOutput->Deliver(kept.Get());
+}
+
+void CVideoDecoder::ResetKept()
+{
+    m_sws.reset();
+    m_kept.Reset();
+}
+
 HRESULT CVideoDecoder::DeliverFrame(const AVFrame *frame)
 {
     REFERENCE_TIME duration = m_in.frameDuration;
     if (duration <= 0)
         duration = frame->pkt_duration > 0 ? frame->pkt_duration : 400000;
-    REFERENCE_TIME t0 = frame->best_effort_timestamp;
-    if (m_decodingOrder && frame->pkt_dts != AV_NOPTS_VALUE)
-        t0 = frame->pkt_dts - m_codec->has_b_frames * duration;
-    if (t0 == AV_NOPTS_VALUE)
-        t0 = m_nextTime;
-    REFERENCE_TIME t1 = t0 + duration;
+    const double rate = m_pInput->CurrentRate();
+    REFERENCE_TIME t0 = PictureStart(frame, duration);
+    // Sample times run at the segment's rate; the duration is in media time.
+    REFERENCE_TIME t1 = t0 + (rate > 0 ? static_cast<REFERENCE_TIME>(duration / rate) : duration);
     m_nextTime = t1;
+    if (m_kept) {
+        // Its stop is cut back to this picture's start when that comes first.
+        REFERENCE_TIME k0 = 0, k1 = 0;
+        m_kept->GetTime(&k0, &k1);
+        if (k0 < t0 && t0 < k1)
+            m_kept->SetTime(&k0, &t0);
+        const HRESULT hr = DeliverKept();
+        if (hr != S_OK)
+            return hr;
+    }
     ComPtr<IMediaSample> out;
     HRESULT hr = m_pOutput->GetDeliveryBuffer(out.ReleaseAndGetAddressOf(), nullptr, nullptr, 0);
     if (FAILED(hr))
@@ -201,10 +238,8 @@ HRESULT CVideoDecoder::DeliverFrame(const AVFrame *frame)
     out->SetActualDataLength(ImageSize(m_outSubtype, m_outWidth, m_outHeight));
     out->SetTime(&t0, &t1);
     out->SetSyncPoint(frame->key_frame != 0);
-    out->SetPreroll(t1 <= 0);
-    out->SetDiscontinuity(m_discontinuity);
-    m_discontinuity = false;
-    return m_pOutput->Deliver(out.Get());
+    m_kept = std::move(out);
+    return S_OK;
 }
 
 HRESULT CVideoDecoder::WritePicture(const AVFrame *frame, BYTE *dst, LONG size)

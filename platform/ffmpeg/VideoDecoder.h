@@ -3,10 +3,15 @@
 // them, RGB32 otherwise. The output type carries the input's frame duration
 // and picture aspect (VIDEOINFOHEADER2).
 //
-// Every decoded picture (CodecFilter.h) goes out stamped with
-// its presentation time (the decoder's best-effort timestamp of the input
-// times; for input stamped in decoding order, SampleTimeOrder.h), and marked preroll when it ends before the segment start. End of
-// stream drains the decoder; a flush empties it.
+// Every decoded picture (CodecFilter.h) goes out stamped with its
+// presentation time (the decoder's best-effort timestamp of the input times;
+// for input stamped in decoding order, SampleTimeOrder.h). A picture is kept
+// until the next one is decoded, so that its stop time is the next one's
+// start when that comes first: frame durations rounded to 100 ns (333667 at
+// 29.97 fps) would otherwise end a picture after the next began, and an
+// exact seek to a picture's own time would show the one before. Pictures
+// that end before the segment starts are marked preroll. End of stream
+// drains the decoder and delivers the kept picture; a flush empties both.
 //
 // Threads: as CCodecFilter.
 #pragma once
@@ -34,8 +39,10 @@ private:
     void Configure(AVCodecContext *codec) override;
     void Stamp(IMediaSample *sample, AVPacket *packet) override;
     HRESULT DeliverFrame(const AVFrame *frame) override;
-    void ResetConversion() override { m_sws.reset(); }
+    HRESULT DeliverKept() override;
+    void ResetKept() override;
     HRESULT WritePicture(const AVFrame *frame, BYTE *dst, LONG size);
+    REFERENCE_TIME PictureStart(const AVFrame *frame, REFERENCE_TIME duration) const;
 
     int m_threads;  // state lock
     GUID m_outSubtype = GUID_NULL;  // state lock (connection)
@@ -44,6 +51,7 @@ private:
     // Streaming lock.
     ffmpeg::SwsPtr m_sws;
     bool m_decodingOrder = false;  // input stamped with decoding times
+    ComPtr<IMediaSample> m_kept;   // the last picture, its stop not final yet
 };
 
 // The output types a decoder offers for a decoded picture of w x h.

@@ -1,5 +1,5 @@
 // The video decoder alone, fed the packets of a clip written at run time:
-// the times its pictures carry and what a flush resets.
+// the times its pictures carry, what it holds back, and what a flush resets.
 #include "ClipMaker.h"
 #include "FilterTestKit.h"
 #include "platform/dshow/GraphTestKit.h"
@@ -40,6 +40,9 @@ bool ReadClip(const std::string &path, CMediaType *type, std::vector<Packet> *pa
     }
     return !packets->empty();
 }
+
+// A picture's index from its first luma bytes (the clips are flat grey).
+int IndexOf(const Collected &c) { return cliptest::IndexForLuma(c.frame & 0xFF); }
 
 // Push source -> the single-threaded video decoder -> a collecting sink.
 class DecoderRig {
@@ -120,6 +123,29 @@ protected:
     CMediaType type;
     std::vector<Packet> packets;
 };
+
+// At 29.97 fps the declared frame duration (333667) is rounded up: each
+// picture stops where the next one starts, the last one a frame after its
+// start.
+TEST_F(VideoDecoderTest, PicturesStopWhereTheNextOneStarts)
+{
+    cliptest::ClipSpec spec;
+    spec.fps = AVRational{30000, 1001};
+    spec.bFrames = 2;
+    ASSERT_TRUE(Clip("ntsc.mp4", spec));
+    DecoderRig rig(type, 1 << 20);
+    ASSERT_TRUE(rig.connected);
+    for (const Packet &p : packets)
+        ASSERT_EQ(S_OK, rig.Push(p, 0));
+    rig.source->pin.DeliverEndOfStream();
+    const auto out = rig.Output();
+    ASSERT_EQ(out.size(), 25u);
+    for (size_t i = 0; i + 1 < out.size(); ++i) {
+        EXPECT_EQ(IndexOf(out[i]), int(i));
+        EXPECT_EQ(out[i].stop, out[i + 1].start) << "picture " << i;
+    }
+    EXPECT_EQ(out.back().stop - out.back().start, 333667);
+}
 
 // Pictures without times follow the last one; after a flush (a seek) they
 // start from the new segment, not from where the old one got to.

@@ -185,8 +185,9 @@ REFERENCE_TIME CVideoDecoder::PictureStart(const AVFrame *frame, REFERENCE_TIME 
     return t0 == AV_NOPTS_VALUE ? m_nextTime : t0;
 }
 
-// The kept picture goes out, marked preroll when it ends before the
-// segment starts.
+// The kept picture goes out with its stop cut back to `next` (the start of
+// the picture after it) when that comes first; a picture that ends before
+// the segment starts is dropped.
 HRESULT CVideoDecoder::DeliverKept()
 {
     ComPtr<IMediaSample> kept = std::move(m_kept);
@@ -194,7 +195,8 @@ HRESULT CVideoDecoder::DeliverKept()
         return S_OK;
     REFERENCE_TIME t0 = 0, t1 = 0;
     kept->GetTime(&t0, &t1);
-    kept->SetPreroll(t1 <= 0);
+    if (t1 <= 0)
+        return S_OK;  // preroll: decoded for the pictures after it, never shown
     kept->SetDiscontinuity(m_discontinuity);
     m_discontinuity = false;
     return m_pOutput->Deliver(kept.Get());
@@ -217,7 +219,6 @@ HRESULT CVideoDecoder::DeliverFrame(const AVFrame *frame)
     REFERENCE_TIME t1 = t0 + (rate > 0 ? static_cast<REFERENCE_TIME>(duration / rate) : duration);
     m_nextTime = t1;
     if (m_kept) {
-        // Its stop is cut back to this picture's start when that comes first.
         REFERENCE_TIME k0 = 0, k1 = 0;
         m_kept->GetTime(&k0, &k1);
         if (k0 < t0 && t0 < k1)

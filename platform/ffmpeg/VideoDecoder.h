@@ -10,8 +10,9 @@
 // start when that comes first: frame durations rounded to 100 ns (333667 at
 // 29.97 fps) would otherwise end a picture after the next began, and an
 // exact seek to a picture's own time would show the one before. Pictures
-// that end before the segment starts are marked preroll. End of stream
-// drains the decoder and delivers the kept picture; a flush empties both.
+// that end before the segment starts (preroll) are decoded, so the next ones
+// can be, but not delivered. End of stream drains the decoder and delivers
+// the kept picture; a flush empties both.
 //
 // Threads: as CCodecFilter.
 #pragma once

@@ -147,6 +147,28 @@ TEST_F(VideoDecoderTest, PicturesStopWhereTheNextOneStarts)
     EXPECT_EQ(out.back().stop - out.back().start, 333667);
 }
 
+// An exact seek's frames before the target come as preroll: they are
+// decoded (the target needs them) and dropped, and the first picture
+// delivered is the target, marked as a discontinuity.
+TEST_F(VideoDecoderTest, PrerollPicturesAreDecodedButNotDelivered)
+{
+    ASSERT_TRUE(Clip("gop.mp4", {}));
+    DecoderRig rig(type, 1 << 20);
+    ASSERT_TRUE(rig.connected);
+    const REFERENCE_TIME target = packets[7].start;
+    rig.source->pin.DeliverNewSegment(target, MAX_TIME, 1.0);
+    for (const Packet &p : packets)
+        ASSERT_EQ(S_OK, rig.Push(p, target));
+    rig.source->pin.DeliverEndOfStream();
+    const auto out = rig.Output();
+    ASSERT_EQ(out.size(), 18u);
+    EXPECT_EQ(IndexOf(out[0]), 7);
+    EXPECT_EQ(out[0].start, 0);
+    EXPECT_TRUE(out[0].discontinuity);
+    for (const Collected &c : out)
+        EXPECT_FALSE(c.preroll);
+}
+
 // Pictures without times follow the last one; after a flush (a seek) they
 // start from the new segment, not from where the old one got to.
 TEST_F(VideoDecoderTest, AFlushStartsTheTimesOfUntimedPicturesAgain)

@@ -320,6 +320,10 @@ std::vector<ComPtr<IBaseFilter>> CFilterGraph::DownstreamFirst() const
 
 void CFilterGraph::TopologyChanged()
 {
+    // Other sources (another file) start where they stand, not where the
+    // ones a stop left were.
+    if (m_resumePending && SeekableFilters() != m_resumeSources)
+        ForgetResume();
     if (!m_descriptionFile.empty())
         WriteDescription();
 }

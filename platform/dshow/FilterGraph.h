@@ -167,6 +167,8 @@ private:
     std::vector<ComPtr<IMediaSeeking>> SeekableFilters() const;
     HRESULT SeekAll(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop, DWORD dwStopFlags);
     bool PresentedPosition(REFERENCE_TIME *pPosition) const;
+    void KeepResume(REFERENCE_TIME position);
+    void ForgetResume();
     void ResumeWhereStopped();
 
     // ---- GraphEvents.cpp ----
@@ -201,6 +203,7 @@ private:
     double m_rate = 1.0;
     REFERENCE_TIME m_resumeAt = 0;  // the position a stop left
     bool m_resumePending = false;   // the sources are to go back there
+    std::vector<ComPtr<IMediaSeeking>> m_resumeSources;  // the ones it was for
 
     ComPtr<IUnknown> m_site;
     SendGate m_sendGate;

@@ -18,8 +18,9 @@
 //                       thread blocked in a send to the UI thread returns.
 //                       The current position (the picture on screen) is
 //                       kept, and the sources go back to it when the graph
-//                       leaves Stopped again, unless a seek came between:
-//                       a graph stopped to be torn down seeks nothing.
+//                       leaves Stopped again, unless a seek came between
+//                       or the seeking filters changed (another file): a
+//                       graph stopped to be torn down seeks nothing.
 //
 // Locks, in this order:
 //   m_csGraph        the graph's state lock; the UI thread holds it for
@@ -253,10 +254,8 @@ HRESULT CFilterGraph::Stop()
     assert(m_sendGate.PendingCount() == 0);  // stop's postcondition: no send pending
     m_state = GraphState::Stopped;
     m_pausedStreamTime = 0;
-    if (knowsPosition) {
-        m_resumeAt = here;
-        m_resumePending = true;
-    }
+    if (knowsPosition)
+        KeepResume(here);
     ResetCompletion();
     m_sendGate.Open();
     TopologyChanged();

@@ -218,7 +218,7 @@ HRESULT CFilterGraph::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LON
                                dwStopFlags);
     m_sendGate.Open();
     if (currentBits) {
-        m_resumePending = false;  // asked for: no longer where a stop left it
+        ForgetResume();  // asked for: no longer where a stop left it
         m_segmentStart = current;
         m_pausedStreamTime = 0;
         ResetCompletion();
@@ -232,13 +232,26 @@ HRESULT CFilterGraph::SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LON
     return hr;
 }
 
+void CFilterGraph::KeepResume(REFERENCE_TIME position)
+{
+    m_resumeAt = position;
+    m_resumeSources = SeekableFilters();
+    m_resumePending = true;
+}
+
+void CFilterGraph::ForgetResume()
+{
+    m_resumePending = false;
+    m_resumeSources.clear();
+}
+
 // Leaving Stopped: the sources go back to the picture the stop left on
 // screen (exactly, not to the key frame before it).
 void CFilterGraph::ResumeWhereStopped()
 {
     if (!m_resumePending)
         return;
-    m_resumePending = false;
+    ForgetResume();
     LONGLONG at = m_resumeAt;
     SeekAll(&at, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
     m_segmentStart = at;

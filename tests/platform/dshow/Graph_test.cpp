@@ -534,6 +534,27 @@ TEST_F(GraphTest, PositionIsThePictureShownAndAStopResumesOnIt)
     EXPECT_EQ(chain.renderer->Frames(true), std::vector<int>{37});
 }
 
+// What a stop keeps is for the sources it stopped: another one (the next
+// file) starts where it stands.
+TEST_F(GraphTest, AnotherSourceDoesNotResumeWhereTheLastOneStopped)
+{
+    Chain chain(graph.Get(), 100);
+    UseClock(nullptr);
+    LONGLONG target = 60 * kFrame;
+    ASSERT_EQ(seeking->SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+    control->Pause();
+    ASSERT_EQ(WaitState(5000), S_OK);
+    control->Stop();
+    graph->RemoveFilter(chain.source.Get());
+    auto next = MakeCom<FrameSource>(100, 10);
+    graph->AddFilter(next.Get(), L"Next");
+    ASSERT_EQ(graph->ConnectDirect(next->Out(), chain.renderer->InputPin(), nullptr), S_OK);
+    chain.renderer->Clear();
+    control->Pause();
+    ASSERT_EQ(WaitState(5000), S_OK);
+    EXPECT_EQ(chain.renderer->Frames(true), std::vector<int>{0});
+}
+
 // A source that counts its seeks.
 class CountingStream : public FrameStream {
 public:

@@ -170,6 +170,7 @@ private:
     void KeepResume(REFERENCE_TIME position);
     void ForgetResume();
     void ResumeWhereStopped();
+    static HRESULT SetRateAt(IMediaSeeking *seeking, double rate, REFERENCE_TIME position);
 
     // ---- GraphEvents.cpp ----
     void ResetCompletion();

@@ -259,6 +259,9 @@ void CFilterGraph::ResumeWhereStopped()
 
 // ---- Rate -----------------------------------------------------------------------------
 
+// A rate change restarts the streams where the picture on screen is, each
+// with one seek, and counts the renderers' ends again: the streams are
+// played anew from there.
 HRESULT CFilterGraph::SetRate(double dRate)
 {
     if (dRate <= 0.0)
@@ -268,7 +271,8 @@ HRESULT CFilterGraph::SetRate(double dRate)
         return S_OK;  // playing calls it every time: no needless restart
     const auto seekables = SeekableFilters();
     LONGLONG here = 0;
-    const bool knowsPosition = !seekables.empty() && SUCCEEDED(GetCurrentPosition(&here));
+    const bool restarts = m_state != GraphState::Stopped && !seekables.empty()
+        && SUCCEEDED(GetCurrentPosition(&here));
     const bool wasRunning = m_state == GraphState::Running;
     if (wasRunning) {
         PauseFilters();
@@ -277,23 +281,34 @@ HRESULT CFilterGraph::SetRate(double dRate)
     m_sendGate.Close();
     HRESULT hr = S_OK;
     for (const auto &s : seekables) {
-        const HRESULT one = s->SetRate(dRate);
+        const HRESULT one = restarts ? SetRateAt(s.Get(), dRate, here) : s->SetRate(dRate);
         if (FAILED(one) && SUCCEEDED(hr))
             hr = one;
     }
-    // Every stream starts its new segment at the same place.
-    if (knowsPosition && m_state != GraphState::Stopped)
-        SeekAll(&here, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
     m_sendGate.Open();
     if (FAILED(hr))
         return hr;
     m_rate = dRate;
-    if (knowsPosition)
+    if (restarts) {
         m_segmentStart = here;
+        ResetCompletion();
+    }
     m_pausedStreamTime = 0;
     if (wasRunning)
         RunFilters(ClockTime());
     return S_OK;
+}
+
+// One restart where the filter can, else a rate change and a seek.
+HRESULT CFilterGraph::SetRateAt(IMediaSeeking *seeking, double rate, REFERENCE_TIME position)
+{
+    if (auto atRate = ComQuery<ISeekingAtRate>(seeking))
+        return atRate->SetRateAt(rate, position);
+    const HRESULT hr = seeking->SetRate(rate);
+    if (FAILED(hr))
+        return hr;
+    LONGLONG at = position;
+    return seeking->SetPositions(&at, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
 }
 
 HRESULT CFilterGraph::GetRate(double *pdRate)

@@ -27,6 +27,20 @@ protected:
     ~CMediaTimeSeeking() = default;
 };
 
+// Our own interface: a new rate and a new position with one restart of the
+// stream, one seek of the file (SetRate while streaming restarts it too).
+// The graph's SetRate uses it. {0B3FB848-6BD3-4284-A9D9-FF3506224826}
+inline constexpr IID IID_ISeekingAtRate{0x0B3FB848, 0x6BD3, 0x4284,
+                                        {0xA9, 0xD9, 0xFF, 0x35, 0x06, 0x22, 0x48, 0x26}};
+struct ISeekingAtRate : IUnknown {
+    static constexpr const IID &iid = IID_ISeekingAtRate;
+    // UI thread. As SetRate(dRate) and an exact seek to `position`.
+    virtual HRESULT SetRateAt(double dRate, REFERENCE_TIME position) = 0;
+
+protected:
+    ~ISeekingAtRate() = default;
+};
+
 // The flags of a SetPositions call have their values: E_POINTER when a
 // position is to be set through a null pointer.
 HRESULT CheckSeekingFlags(const LONGLONG *pCurrent, DWORD dwCurrentFlags, const LONGLONG *pStop,

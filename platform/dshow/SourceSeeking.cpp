@@ -19,6 +19,8 @@ HRESULT CSeekingSourceStream::NonDelegatingQueryInterface(REFIID riid, void **pp
 {
     if (riid == IID_IMediaSeeking)
         return GetInterface(static_cast<IMediaSeeking *>(this), ppv);
+    if (riid == IID_ISeekingAtRate)
+        return GetInterface(static_cast<ISeekingAtRate *>(this), ppv);
     return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -137,6 +139,21 @@ HRESULT CSeekingSourceStream::SetRate(double dRate)
         here = m_rtSegmentStart;
     m_dRate = dRate;
     return Reposition(here, false);
+}
+
+HRESULT CSeekingSourceStream::SetRateAt(double dRate, REFERENCE_TIME position)
+{
+    if (dRate <= 0.0)
+        return E_INVALIDARG;
+    CAutoLock lock(*m_pLock);
+    LONGLONG at = position;
+    SeekRequest request;
+    const HRESULT checked = ResolveSeek(&at, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning,
+                                        {m_rtRequested, m_rtStop.load(), m_rtDuration}, &request);
+    if (FAILED(checked))
+        return checked;
+    m_dRate = dRate;
+    return Reposition(request.current, false);
 }
 
 HRESULT CSeekingSourceStream::GetRate(double *pdRate)

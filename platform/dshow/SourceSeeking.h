@@ -27,7 +27,7 @@
 #include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/Source.h"
 
-class CSeekingSourceStream : public CSourceStream, public CMediaTimeSeeking {
+class CSeekingSourceStream : public CSourceStream, public CMediaTimeSeeking, public ISeekingAtRate {
 public:
     CSeekingSourceStream(CSource *pFilter, LPCWSTR pName);
 
@@ -49,6 +49,7 @@ public:
     HRESULT SetRate(double dRate) override;
     HRESULT GetRate(double *pdRate) override;
     HRESULT GetPreroll(LONGLONG *pllPreroll) override;
+    HRESULT SetRateAt(double dRate, REFERENCE_TIME position) override;
 
     // ---- For derived classes ----
     // UI thread, no streaming thread: go to the last key frame at or before

@@ -531,6 +531,21 @@ HRESULT CLavSplitter::SetRate(double rate)
     return Reposition(CurrentPosition(), false);
 }
 
+HRESULT CLavSplitter::SetRateAt(double rate, REFERENCE_TIME position)
+{
+    if (rate <= 0.0)
+        return E_INVALIDARG;
+    CAutoLock lock(m_csFilter);
+    LONGLONG at = position;
+    SeekRequest request;
+    const HRESULT checked = ResolveSeek(&at, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning,
+                                        {m_requested, StopPosition(), m_duration}, &request);
+    if (FAILED(checked))
+        return checked;
+    m_rate = rate;
+    return Reposition(request.current, false);
+}
+
 HRESULT CLavSplitter::Reposition(REFERENCE_TIME target, bool toKeyFrame)
 {
     CritCheckIn(m_csFilter);

@@ -98,7 +98,10 @@ struct QueuedPacket {
     bool timed = false, hasStop = false, sync = false, preroll = false;
 };
 
-class CLavOutputPin final : public CBaseOutputPin, public CMediaTimeSeeking, public ISampleTimeOrder {
+class CLavOutputPin final : public CBaseOutputPin,
+                            public CMediaTimeSeeking,
+                            public ISeekingAtRate,
+                            public ISampleTimeOrder {
 public:
     CLavOutputPin(CLavSplitter *filter, CCritSec *lock, LPCWSTR name, int streamIndex,
                   CMediaType type, LONG bufferSize);
@@ -123,6 +126,7 @@ public:
     HRESULT SetRate(double dRate) override;
     HRESULT GetRate(double *pdRate) override;
     HRESULT GetPreroll(LONGLONG *pllPreroll) override;
+    HRESULT SetRateAt(double dRate, REFERENCE_TIME position) override;
 
     bool DecodingOrder() override;
 
@@ -188,6 +192,7 @@ public:
     double Rate() const { return m_rate; }
     HRESULT SetPositions(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop, DWORD dwStopFlags);
     HRESULT SetRate(double rate);
+    HRESULT SetRateAt(double rate, REFERENCE_TIME position);
 
     // For the pins' delivery threads.
     std::mutex &QueueLock() { return m_qLock; }

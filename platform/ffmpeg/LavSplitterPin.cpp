@@ -24,6 +24,8 @@ HRESULT CLavOutputPin::NonDelegatingQueryInterface(REFIID riid, void **ppv)
 {
     if (riid == IID_IMediaSeeking)
         return GetInterface(static_cast<IMediaSeeking *>(this), ppv);
+    if (riid == IID_ISeekingAtRate)
+        return GetInterface(static_cast<ISeekingAtRate *>(this), ppv);
     if (riid == IID_ISampleTimeOrder)
         return GetInterface(static_cast<ISampleTimeOrder *>(this), ppv);
     return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
@@ -196,6 +198,11 @@ HRESULT CLavOutputPin::GetAvailable(LONGLONG *pEarliest, LONGLONG *pLatest)
 }
 
 HRESULT CLavOutputPin::SetRate(double dRate) { return m_splitter->SetRate(dRate); }
+
+HRESULT CLavOutputPin::SetRateAt(double dRate, REFERENCE_TIME position)
+{
+    return m_splitter->SetRateAt(dRate, position);
+}
 
 HRESULT CLavOutputPin::GetRate(double *pdRate)
 {

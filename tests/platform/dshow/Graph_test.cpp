@@ -590,6 +590,27 @@ TEST_F(GraphTest, StoppingAGraphToTearItDownSeeksNothing)
     EXPECT_EQ(source->Out()->seeks.load(), seeks);
 }
 
+// A rate change restarts the stream where the picture is with one seek,
+// and the end of the stream played anew is reported again.
+TEST_F(GraphTest, RateChangeSeeksOnceAndTheEndIsReportedAgain)
+{
+    auto source = MakeCom<CountingSource>();
+    auto renderer = MakeCom<TestRenderer>();
+    graph->AddFilter(source.Get(), L"Source");
+    graph->AddFilter(renderer.Get(), L"Renderer");
+    ASSERT_EQ(graph->ConnectDirect(source->Out(), renderer->InputPin(), nullptr), S_OK);
+    UseClock(nullptr);
+    ASSERT_EQ(seeking->SetRate(4.0), S_OK);  // fast play
+    control->Run();
+    EXPECT_EQ(CompletesQueued(5000), 1);
+    const int seeks = source->Out()->seeks.load();
+    ASSERT_EQ(seeking->SetRate(1.0), S_OK);
+    EXPECT_EQ(source->Out()->seeks.load(), seeks + 1);
+    EXPECT_EQ(CompletesQueued(5000), 1);
+    EXPECT_EQ(renderer->Segments().back().rate, 1.0);
+    EXPECT_EQ(renderer->Segments().back().start, 99 * kFrame);  // the last picture shown
+}
+
 TEST_F(GraphTest, GraphWithoutSeekableFiltersAnswersNotImplemented)
 {
     auto renderer = MakeCom<TestRenderer>();

@@ -6,6 +6,7 @@
 #include "platform/dshow/FilterCatalogue.h"
 #include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/Renderer.h"
+#include "platform/dshow/TransInPlace.h"
 #include "platform/ffmpeg/AudioDecoder.h"
 #include "platform/ffmpeg/FFmpegFilters.h"
 #include "platform/ffmpeg/LavSplitter.h"
@@ -96,6 +97,55 @@ public:
         return S_OK;
     }
     std::atomic<long> bytes{0};
+};
+
+const CLSID CLSID_FrameTimes{0x7E57F0FF, 0, 0, {0, 0, 0, 0, 0, 0, 0, 3}};
+
+// A pass-through stage where the frame notifier stands: the segment it was
+// told of, and each picture's index and media time by the segment's rule
+// (segment start + sample start x rate).
+class FrameTimes : public CTransInPlaceFilter {
+public:
+    FrameTimes() : CTransInPlaceFilter(L"Frame Times", CLSID_FrameTimes, false) {}
+    HRESULT CheckInputType(const CMediaType *pmt) override
+    {
+        return pmt->Type() == MEDIATYPE_Video && pmt->Subtype() == MEDIASUBTYPE_I420 ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    HRESULT NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) override
+    {
+        {
+            std::lock_guard lock(m_lock);
+            m_start = tStart;
+            m_rate = dRate;
+        }
+        return CTransInPlaceFilter::NewSegment(tStart, tStop, dRate);
+    }
+    HRESULT Transform(IMediaSample *s) override
+    {
+        BYTE *p = nullptr;
+        s->GetPointer(&p);
+        REFERENCE_TIME t0 = 0, t1 = 0;
+        s->GetTime(&t0, &t1);
+        std::lock_guard lock(m_lock);
+        m_seen.push_back({cliptest::IndexForLuma(p[0]), m_start + std::llround(double(t0) * m_rate)});
+        return S_OK;
+    }
+    std::vector<Shown> Seen()
+    {
+        std::lock_guard lock(m_lock);
+        return m_seen;
+    }
+    double Rate()
+    {
+        std::lock_guard lock(m_lock);
+        return m_rate;
+    }
+
+private:
+    std::mutex m_lock;
+    REFERENCE_TIME m_start = 0;
+    double m_rate = 1.0;
+    std::vector<Shown> m_seen;  // start: media time
 };
 
 ComPtr<IPin> PinOf(IBaseFilter *f, int n)
@@ -523,6 +573,36 @@ TEST_F(SplitterTest, NtscFrameRateKeepsEveryFrameTime)
         }
         ComQuery<IMediaControl>(graph)->Stop();
         graph.Reset();
+    }
+}
+
+// In fast play the new segment carries the rate and the samples' times are
+// stream times: (media time - segment start) / rate. A stage that takes the
+// rate into account finds each picture's own media time.
+TEST_F(SplitterTest, FastPlaySegmentsCarryTheRateAndTimesFollowIt)
+{
+    ASSERT_EQ(S_OK, Load(Clip("fast.mp4")));
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                     graph.ReleaseAndGetVoidAddress()));
+    ComQuery<IMediaFilter>(graph)->SetSyncSource(nullptr);
+    renderer = MakeCom<PictureRenderer>();
+    auto times = MakeCom<FrameTimes>();
+    ASSERT_EQ(S_OK, graph->AddFilter(source.Get(), L"Source"));
+    ASSERT_EQ(S_OK, graph->AddFilter(times.Get(), L"Frame Times"));
+    ASSERT_EQ(S_OK, graph->AddFilter(renderer.Get(), L"Renderer"));
+    ASSERT_EQ(S_OK, graph->Connect(PinOf(source.Get(), 0).Get(), times->InputPin()));  // through a decoder
+    ASSERT_EQ(S_OK, graph->Connect(times->OutputPin(), renderer->InputPin()));
+    auto seeking = ComQuery<IMediaSeeking>(graph);
+    ASSERT_EQ(S_OK, seeking->SetRate(4.0));
+    Seek(6 * kFrame, true);  // the segment starts at a key frame, not at 0
+    const auto shown = Play();
+    EXPECT_EQ(4.0, times->Rate());
+    const auto seen = times->Seen();
+    ASSERT_EQ(shown.size(), seen.size());
+    ASSERT_GT(seen.size(), 10u);
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_NEAR(seen[i].index * kFrame, seen[i].start, 4) << "picture " << seen[i].index;
+        EXPECT_EQ(seen[i].index, shown[i].index);
     }
 }
 

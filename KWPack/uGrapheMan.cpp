@@ -216,6 +216,7 @@ TGrapheMan::~TGrapheMan()
     OnGraphCompleted = nullptr;
     OnStateChange = nullptr;
     OnVitesseRapide = nullptr;
+    OnGraphError = nullptr;
 
     MediaSeeking.Reset();
     CaptureBuilder.Reset();
@@ -324,8 +325,18 @@ void TGrapheMan::RemoveUnconnectedFilters()
 
 void TGrapheMan::GraphComplete(QObject *, HRESULT result, IBaseFilter *)
 {
-    if (SUCCEEDED(result) && OnGraphCompleted)
+    if (FAILED(result))
+        GraphFailed(result);
+    else if (OnGraphCompleted)
         OnGraphCompleted();
+}
+
+void TGrapheMan::GraphFailed(HRESULT result)
+{
+    GraphError = true;
+    LastGraphError = result;
+    if (OnGraphError)
+        OnGraphError(result);
 }
 
 bool TGrapheMan::GraphEdit() const
@@ -358,9 +369,20 @@ void TGrapheMan::DispatchGraphEvents()
     LONG code = 0;
     LONG_PTR param1 = 0, param2 = 0;
     while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
-        if (code == EC_COMPLETE)
-            GraphComplete(FFilterGraph, static_cast<HRESULT>(param1),
-                          reinterpret_cast<IBaseFilter *>(param2));
+        switch (code) {
+        case EC_COMPLETE:
+            GraphComplete(FFilterGraph, static_cast<HRESULT>(param1), reinterpret_cast<IBaseFilter *>(param2));
+            break;
+        case EC_ERRORABORT:
+        case EC_STREAM_ERROR_STOPPED:
+        case EC_STREAM_ERROR_STILLPLAYING:
+        case EC_ERROR_STILLPLAYING:
+            // A failure code in the first parameter; a success code still means trouble.
+            GraphFailed(FAILED(static_cast<HRESULT>(param1)) ? static_cast<HRESULT>(param1) : E_FAIL);
+            break;
+        default:
+            break;
+        }
         events->FreeEventParams(code, param1, param2);
         if (!alive)
             return;  // a handler freed this manager

@@ -116,6 +116,7 @@ private:
 enum TGrapheManState { gmStopped = 0, gmPaused = 1, gmPlaying = 2 };
 
 using TGraphCompletedEvent = std::function<void()>;
+using TGraphErrorEvent = std::function<void(HRESULT result)>;
 using TStateEvent = std::function<void(TGrapheManState aGrapheManState)>;
 using TBooleanEvent = std::function<void(bool isTrue)>;
 
@@ -161,9 +162,15 @@ public:
     void RemoveUnconnectedFilters();
 
     // The graph's end-of-stream handler (EC_COMPLETE): raises
-    // OnGraphCompleted when result is a success code. sender is the graph
-    // object.
+    // OnGraphCompleted when result is a success code, else it is an error
+    // (GraphFailed). sender is the graph object.
     void GraphComplete(QObject *sender, HRESULT result, IBaseFilter *renderer);
+    // The graph's error handler: a filter gave up (EC_ERRORABORT, a decoder
+    // that cannot go on), a stream failed (EC_STREAM_ERROR_STOPPED,
+    // EC_STREAM_ERROR_STILLPLAYING, EC_ERROR_STILLPLAYING) or the end came
+    // with a failure code. Sets GraphError and LastGraphError, then raises
+    // OnGraphError(result).
+    void GraphFailed(HRESULT result);
 
     // Registration of the graph for outside inspection.
     bool GraphEdit() const;
@@ -173,7 +180,8 @@ public:
 
     void WndProc(TMessage &message) override;
 
-    // Published events and fields, in the design's order.
+    // Published events and fields, in the design's order; the error event
+    // and its flag come last.
     TGraphCompletedEvent OnGraphCompleted;
     bool FastMode = false;
     bool StreamEnded = false;
@@ -185,6 +193,11 @@ public:
     ComPtr<IGraphBuilder> GraphBuilder;
     ComPtr<ICaptureGraphBuilder2> CaptureBuilder;
     ComPtr<IMediaSeeking> MediaSeeking;
+    TGraphErrorEvent OnGraphError;
+    // Set by GraphFailed; cleared by the holder (the navigation manager,
+    // with StreamEnded), so waits on the graph can end on it.
+    bool GraphError = false;
+    HRESULT LastGraphError = S_OK;
 
 protected:
     ComPtr<IMediaControl> MediaControl() const;

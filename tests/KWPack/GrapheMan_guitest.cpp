@@ -287,6 +287,42 @@ TEST_F(GrapheManTest, OnlyACompletionWithASuccessCodeIsReported)
     EXPECT_EQ(completed, 1);
 }
 
+// A stage that gives up on the third frame, as a decoder that cannot go on.
+class FailingFilter : public DroppingFilter {
+public:
+    HRESULT Transform(IMediaSample *s) override { return FrameIndex(s) == 2 ? E_FAIL : DroppingFilter::Transform(s); }
+};
+
+TEST_F(GrapheManTest, ErrorsOfTheStreamAreHeardOnTheUiThread)
+{
+    std::vector<HRESULT> errors;
+    man->OnGraphError = [&](HRESULT hr) { errors.push_back(hr); };
+    auto source = MakeCom<FrameSource>(10);
+    auto failing = MakeCom<FailingFilter>();
+    auto renderer = MakeCom<TestRenderer>();
+    Add(source.Get(), L"Source");
+    Add(failing.Get(), L"Decoder");
+    Add(renderer.Get(), L"Renderer");
+    Connect(source->Out(), failing->InputPin());
+    Connect(failing->OutputPin(), renderer->InputPin());
+    NoClock();
+    ASSERT_TRUE(man->Play());
+    ASSERT_TRUE(PumpUntil([&] { return man->GraphError; }));
+    EXPECT_EQ(errors, std::vector<HRESULT>{E_FAIL});
+    EXPECT_EQ(man->LastGraphError, E_FAIL);
+    EXPECT_EQ(completed, 0);
+    EXPECT_TRUE(man->Stop());
+
+    // An end of the stream with a failure code is an error, not an end.
+    man->GraphError = false;
+    auto events = ComQuery<IMediaEventEx>(man->GraphBuilder);
+    events->CancelDefaultHandling(EC_COMPLETE);
+    ComQuery<IMediaEventSink>(man->GraphBuilder)->Notify(EC_COMPLETE, VFW_E_INVALIDMEDIATYPE, 0);
+    ASSERT_TRUE(PumpUntil([&] { return man->GraphError; }));
+    EXPECT_EQ(errors.back(), VFW_E_INVALIDMEDIATYPE);
+    EXPECT_EQ(completed, 0);
+}
+
 // ---- Filters --------------------------------------------------------------------
 
 TEST_F(GrapheManTest, RemoveUnconnectedFiltersKeepsEveryFilterWithAPeer)

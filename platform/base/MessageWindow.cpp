@@ -503,6 +503,11 @@ void ProcessMessages()
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+void ProcessSentMessages()
+{
+    QCoreApplication::sendPostedEvents(nullptr, SendEventType());
+}
+
 SendGate::SendGate() : impl(std::make_shared<Impl>()) {}
 
 SendGate::~SendGate()

@@ -12,6 +12,7 @@
 //               cancelled through its SendGate (then it returns 0, unhandled).
 // ReplyMessage  window's thread, inside a handler: releases the sender early.
 // ProcessMessages  lets pending messages (and all other queued events) run.
+// ProcessSentMessages  lets only pending cross-thread sends run.
 //
 // A SendGate groups the sends of one producer (a filter graph). Closing the gate
 // releases every pending send made through it and makes later sends return at
@@ -97,6 +98,10 @@ bool InSendMessage();
 
 // UI thread: lets queued messages and events run once.
 void ProcessMessages();
+// Any thread: runs the handlers of messages that other threads are blocked
+// sending to this thread's windows, and nothing else (posted messages and
+// other events wait). What a message-aware wait lets through.
+void ProcessSentMessages();
 
 // Any thread.
 class SendGate {

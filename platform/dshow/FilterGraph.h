@@ -19,6 +19,7 @@
 #include "platform/dshow/BaseFilter.h"
 #include "platform/dshow/Control.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -162,6 +163,7 @@ private:
     REFERENCE_TIME ClockTime() const;
     REFERENCE_TIME StreamTime() const;
     static FILTER_STATE ToFilterState(GraphState state);
+    static HRESULT WaitForFilter(IBaseFilter *filter, bool forever, std::chrono::steady_clock::time_point deadline);
 
     // ---- GraphSeeking.cpp ----
     std::vector<ComPtr<IMediaSeeking>> SeekableFilters() const;

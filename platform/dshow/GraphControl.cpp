@@ -33,12 +33,15 @@
 // while a streaming thread waits for the UI thread, either in a send
 // (released by the gate) or in Notify (which needs only the event lock),
 // and the UI thread waiting in GetState while holding nothing a streaming
-// thread needs (GetState waits outside m_csGraph).
+// thread needs (GetState waits outside m_csGraph). GetState also lets
+// pending sends run while it waits, as a message-aware wait does, so a
+// notifier that sends for every picture does not hold a pause up.
 #include "platform/dshow/FilterGraph.h"
 
 #include "platform/dshow/RefClock.h"
 #include "platform/dshow/Uuids.h"
 
+#include <algorithm>
 #include <chrono>
 
 FILTER_STATE CFilterGraph::ToFilterState(GraphState state)
@@ -277,17 +280,32 @@ HRESULT CFilterGraph::GetState(DWORD dwMilliSecsTimeout, FILTER_STATE *State)
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(dwMilliSecsTimeout);
     for (const ComPtr<IBaseFilter> &filter : filters) {
-        DWORD wait = INFINITE;
-        if (dwMilliSecsTimeout != INFINITE) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            wait = static_cast<DWORD>(std::max<long long>(left.count(), 0));
-        }
-        FILTER_STATE ignored;
-        const HRESULT hr = filter->GetState(wait, &ignored);
+        const HRESULT hr = WaitForFilter(filter.Get(), dwMilliSecsTimeout == INFINITE, deadline);
         if (hr == VFW_S_STATE_INTERMEDIATE || FAILED(hr))
             return hr;
     }
     return S_OK;
+}
+
+// A message-aware wait: in slices, letting the messages that streaming
+// threads are blocked sending to this thread run between them. A filter
+// waiting in such a send would otherwise hold the state change up for the
+// whole time-out.
+HRESULT CFilterGraph::WaitForFilter(IBaseFilter *filter, bool forever,
+                                    std::chrono::steady_clock::time_point deadline)
+{
+    using namespace std::chrono;
+    constexpr milliseconds kSlice{10};
+    for (;;) {
+        milliseconds wait = kSlice;
+        if (!forever)
+            wait = std::clamp(duration_cast<milliseconds>(deadline - steady_clock::now()), milliseconds{0}, kSlice);
+        FILTER_STATE ignored;
+        const HRESULT hr = filter->GetState(static_cast<DWORD>(wait.count()), &ignored);
+        if (hr != VFW_S_STATE_INTERMEDIATE || (!forever && steady_clock::now() >= deadline))
+            return hr;
+        ProcessSentMessages();
+    }
 }
 
 HRESULT CFilterGraph::GetState(LONG msTimeout, OAFilterState *pfs)

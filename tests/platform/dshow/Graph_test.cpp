@@ -676,6 +676,35 @@ TEST_F(GraphTest, StopAndSeekReleaseAStreamingThreadBlockedInASend)
     DeallocateHWnd(wnd);
 }
 
+// A wait for the graph's state lets a send from the stream run, as a
+// message-aware wait does: the picture it holds up then reaches the
+// renderer, and the pause completes within the wait.
+TEST_F(GraphTest, GetStateLetsAStreamingThreadsSendRun)
+{
+    int handled = 0;
+    HWND wnd = AllocateHWnd([&](TMessage &m) {
+        ++handled;
+        m.Result = 1;
+    });
+    auto source = MakeCom<FrameSource>(100, 10);
+    auto sender = MakeCom<SendingFilter>(wnd);
+    auto renderer = MakeCom<TestRenderer>();
+    graph->AddFilter(source.Get(), L"Source");
+    graph->AddFilter(sender.Get(), L"Notifier");
+    graph->AddFilter(renderer.Get(), L"Renderer");
+    ASSERT_EQ(graph->ConnectDirect(source->Out(), sender->InputPin(), nullptr), S_OK);
+    ASSERT_EQ(graph->ConnectDirect(sender->OutputPin(), renderer->InputPin(), nullptr), S_OK);
+    control->Pause();
+    ASSERT_TRUE(WaitUntil([&] { return sender->sent.load() == 1; }));  // blocked in the send
+    OAFilterState state = State_Stopped;
+    EXPECT_EQ(control->GetState(3000, &state), S_OK);
+    EXPECT_EQ(handled, 1);
+    EXPECT_EQ(sender->released.load(), 0);
+    EXPECT_EQ(renderer->Frames(true), std::vector<int>{0});
+    control->Stop();
+    DeallocateHWnd(wnd);
+}
+
 // ---- Volume -----------------------------------------------------------------------
 
 class AudioRenderer : public TestRenderer, public IBasicAudio {

@@ -163,7 +163,7 @@ private:
     REFERENCE_TIME ClockTime() const;
     REFERENCE_TIME StreamTime() const;
     static FILTER_STATE ToFilterState(GraphState state);
-    static HRESULT WaitForFilter(IBaseFilter *filter, bool forever, std::chrono::steady_clock::time_point deadline);
+    static HRESULT WaitForFilter(IBaseFilter *filter, bool unlimited, std::chrono::steady_clock::time_point deadline);
 
     // ---- GraphSeeking.cpp ----
     std::vector<ComPtr<IMediaSeeking>> SeekableFilters() const;

@@ -291,18 +291,18 @@ HRESULT CFilterGraph::GetState(DWORD dwMilliSecsTimeout, FILTER_STATE *State)
 // threads are blocked sending to this thread run between them. A filter
 // waiting in such a send would otherwise hold the state change up for the
 // whole time-out.
-HRESULT CFilterGraph::WaitForFilter(IBaseFilter *filter, bool forever,
+HRESULT CFilterGraph::WaitForFilter(IBaseFilter *filter, bool unlimited,
                                     std::chrono::steady_clock::time_point deadline)
 {
     using namespace std::chrono;
     constexpr milliseconds kSlice{10};
     for (;;) {
         milliseconds wait = kSlice;
-        if (!forever)
+        if (!unlimited)
             wait = std::clamp(duration_cast<milliseconds>(deadline - steady_clock::now()), milliseconds{0}, kSlice);
         FILTER_STATE ignored;
         const HRESULT hr = filter->GetState(static_cast<DWORD>(wait.count()), &ignored);
-        if (hr != VFW_S_STATE_INTERMEDIATE || (!forever && steady_clock::now() >= deadline))
+        if (hr != VFW_S_STATE_INTERMEDIATE || (!unlimited && steady_clock::now() >= deadline))
             return hr;
         ProcessSentMessages();
     }

@@ -34,6 +34,7 @@ HRESULT CFanOutInputPin::Receive(IMediaSample *pSample)
     if (hr != S_OK)
         return hr;
     CAutoLock lock(m_fan->m_csReceive);
+    ApplySampleType(pSample);
     hr = m_fan->Process(pSample);
     if (FAILED(hr))
         m_bRunTimeError.store(true);

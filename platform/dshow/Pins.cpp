@@ -1,6 +1,7 @@
 #include "platform/dshow/Pins.h"
 
 #include "platform/dshow/Allocator.h"
+#include "platform/dshow/Control.h"
 
 namespace {
 // A refused type says nothing: the caller hears VFW_E_NO_ACCEPTABLE_TYPES
@@ -483,11 +484,21 @@ HRESULT CBaseInputPin::Receive(IMediaSample *pSample)
         DeleteMediaType(type);
         if (CheckMediaType(&changed) != S_OK) {
             m_bRunTimeError.store(true, std::memory_order_release);
+            m_pFilter->NotifyEvent(EC_ERRORABORT, VFW_E_TYPE_NOT_ACCEPTED, 0);
             return VFW_E_INVALIDMEDIATYPE;
         }
-        SetMediaType(&changed);
     }
     return S_OK;
+}
+
+HRESULT CBaseInputPin::ApplySampleType(IMediaSample *pSample)
+{
+    AM_MEDIA_TYPE *type = nullptr;
+    if (pSample->GetMediaType(&type) != S_OK || !type)
+        return S_FALSE;
+    const CMediaType changed = *type;
+    DeleteMediaType(type);
+    return SetMediaType(&changed);
 }
 
 HRESULT CBaseInputPin::ReceiveMultiple(IMediaSample **pSamples, LONG nSamples, LONG *nSamplesProcessed)

@@ -15,7 +15,9 @@
 // Paused) and decommits it in Inactive, which releases a streaming thread
 // waiting in GetDeliveryBuffer. The input pin refuses samples while stopped
 // (VFW_E_WRONG_STATE) and while flushing (S_FALSE: the upstream thread drops
-// the sample and goes on).
+// the sample and goes on). A media type that changes inside the stream comes
+// with a sample: the input pin checks it, the filter that receives the
+// sample applies it before it looks at the data.
 //
 // Threads: Connect, Disconnect, QueryX, Active, Inactive: UI thread.
 // Receive, NewSegment, EndOfStream, Deliver*: the streaming thread.
@@ -159,8 +161,10 @@ public:
     HRESULT GetAllocator(IMemAllocator **ppAllocator) override;
     HRESULT NotifyAllocator(IMemAllocator *pAllocator, BOOL bReadOnly) override;
     HRESULT GetAllocatorRequirements(ALLOCATOR_PROPERTIES *pProps) override;
-    // Checks the state and applies a media type that came with the sample;
-    // derived pins call it first, then do the work.
+    // Checks the state and a media type that came with the sample (one this
+    // pin refuses is a runtime error, and the graph hears EC_ERRORABORT);
+    // derived pins call it first, then do the work. The type is applied by
+    // the filter that receives the sample (ApplySampleType), once.
     HRESULT Receive(IMediaSample *pSample) override;
     HRESULT ReceiveMultiple(IMediaSample **pSamples, LONG nSamples, LONG *nSamplesProcessed) override;
     HRESULT ReceiveCanBlock() override;
@@ -176,6 +180,10 @@ public:
     // S_OK, S_FALSE while flushing, VFW_E_WRONG_STATE while stopped,
     // VFW_E_RUNTIME_ERROR after a failed Receive until the next flush/stop.
     HRESULT CheckStreaming();
+    // Streaming thread, for the filter that receives the sample, after
+    // Receive checked it: the type that came with it becomes the
+    // connection's (SetMediaType). S_FALSE when it brought none.
+    HRESULT ApplySampleType(IMediaSample *pSample);
     bool IsFlushing() const { return m_bFlushing.load(std::memory_order_acquire); }
     bool IsReadOnly() const { return m_bReadOnly; }
     IMemAllocator *PeekAllocator() const { return m_pAllocator.Get(); }

@@ -71,7 +71,10 @@ HRESULT CRendererInputPin::CompleteConnect(IPin *pReceivePin)
 HRESULT CRendererInputPin::Receive(IMediaSample *pSample)
 {
     const HRESULT hr = CBaseInputPin::Receive(pSample);
-    return hr != S_OK ? hr : m_pRenderer->Receive(pSample);
+    if (hr != S_OK)
+        return hr;
+    ApplySampleType(pSample);  // before the renderer's locks: it may take its own
+    return m_pRenderer->Receive(pSample);
 }
 
 HRESULT CRendererInputPin::EndOfStream()

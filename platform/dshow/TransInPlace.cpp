@@ -187,6 +187,10 @@ HRESULT CTransInPlaceFilter::Copy(IMediaSample *pSource, IMediaSample **ppDest)
 HRESULT CTransInPlaceFilter::Receive(IMediaSample *pSample)
 {
     CAutoLock lck(m_csReceive);
+    // The output type is the input type: both pins take a new one; it goes
+    // on with the sample for the filter below to apply.
+    if (m_pInput->ApplySampleType(pSample) == S_OK)
+        m_pOutput->SetMediaType(&m_pInput->CurrentMediaType());
     ComPtr<IMediaSample> sample(pSample);
     if (!UsingSameAllocator() || (m_bModifiesData && m_pInput->IsReadOnly())) {
         HRESULT hr = Copy(pSample, sample.ReleaseAndGetAddressOf());

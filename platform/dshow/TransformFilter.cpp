@@ -259,6 +259,7 @@ HRESULT CTransformFilter::InitializeOutputSample(IMediaSample *pSample, IMediaSa
 HRESULT CTransformFilter::Receive(IMediaSample *pSample)
 {
     CAutoLock lck(m_csReceive);
+    m_pInput->ApplySampleType(pSample);
     ComPtr<IMediaSample> out;
     HRESULT hr = InitializeOutputSample(pSample, out.ReleaseAndGetAddressOf());
     if (FAILED(hr))

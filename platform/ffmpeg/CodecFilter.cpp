@@ -31,6 +31,7 @@ HRESULT CCodecFilter::Receive(IMediaSample *pSample)
     CAutoLock lock(m_csReceive);
     if (!m_codec)
         return VFW_E_WRONG_STATE;
+    m_pInput->ApplySampleType(pSample);
     HRESULT hr = S_OK;
     PacketPtr packet = PacketFromSample(pSample, &hr);
     if (!packet)

@@ -705,6 +705,86 @@ TEST_F(GraphTest, GetStateLetsAStreamingThreadsSendRun)
     DeallocateHWnd(wnd);
 }
 
+// ---- A media type that changes inside the stream --------------------------------
+
+// Gives frame `at` a new media type, as a decoder does when the picture
+// changes shape.
+class TypeStamper : public DroppingFilter {
+public:
+    HRESULT Transform(IMediaSample *s) override
+    {
+        if (FrameIndex(s) == at) {
+            CMediaType next = TestVideoType(MEDIASUBTYPE_YUY2);
+            s->SetMediaType(&next);
+        }
+        return DroppingFilter::Transform(s);
+    }
+    int at = 3;
+};
+
+// Logs the input types it is given, between the frames it sees.
+class TypeWatcher : public DroppingFilter {
+public:
+    HRESULT SetMediaType(PIN_DIRECTION dir, const CMediaType *pmt) override
+    {
+        if (dir == PINDIR_INPUT) {
+            std::lock_guard lock(m_logLock);
+            log.push_back("type " + GuidToString(pmt->Subtype()).substr(1, 8));
+        }
+        return DroppingFilter::SetMediaType(dir, pmt);
+    }
+    HRESULT Transform(IMediaSample *s) override
+    {
+        {
+            std::lock_guard lock(m_logLock);
+            log.push_back("frame " + std::to_string(FrameIndex(s)));
+        }
+        return DroppingFilter::Transform(s);
+    }
+    std::mutex m_logLock;
+    std::vector<std::string> log;
+};
+
+TEST_F(GraphTest, ATypeChangeIsCheckedByTheInputPinAndAppliedOnceByItsFilter)
+{
+    auto source = MakeCom<FrameSource>(6, 10);
+    auto stamper = MakeCom<TypeStamper>();
+    auto watcher = MakeCom<TypeWatcher>();
+    auto renderer = MakeCom<TestRenderer>();
+    for (auto [filter, name] : {std::pair<IBaseFilter *, LPCWSTR>{source.Get(), L"Source"},
+                                {stamper.Get(), L"Stamper"}, {watcher.Get(), L"Watcher"},
+                                {renderer.Get(), L"Renderer"}})
+        graph->AddFilter(filter, name);
+    ASSERT_EQ(graph->ConnectDirect(source->Out(), stamper->InputPin(), nullptr), S_OK);
+    ASSERT_EQ(graph->ConnectDirect(stamper->OutputPin(), watcher->InputPin(), nullptr), S_OK);
+    ASSERT_EQ(graph->ConnectDirect(watcher->OutputPin(), renderer->InputPin(), nullptr), S_OK);
+    UseClock(nullptr);
+    watcher->log.clear();  // the connection's own type
+    control->Run();
+    EXPECT_EQ(CompletesQueued(5000), 1);
+    const std::vector<std::string> expected{"frame 0", "frame 1", "frame 2", "type 32595559",
+                                            "frame 3", "frame 4", "frame 5"};
+    EXPECT_EQ(watcher->log, expected);
+    for (IPin *pin : {static_cast<IPin *>(watcher->OutputPin()), static_cast<IPin *>(renderer->InputPin())}) {
+        CMediaType now;
+        pin->ConnectionMediaType(&now);
+        EXPECT_EQ(now.Subtype(), MEDIASUBTYPE_YUY2);  // the output type is the input type
+    }
+    control->Stop();
+
+    // A type the filter below refuses stops the stream, and the graph hears of it.
+    renderer->acceptsSubtype = MEDIASUBTYPE_RGB32;
+    stamper->at = 1;
+    LONGLONG zero = 0;
+    seeking->SetPositions(&zero, AM_SEEKING_AbsolutePositioning, nullptr, 0);
+    renderer->Clear();
+    control->Run();
+    LONG code = 0;
+    ASSERT_EQ(events->WaitForCompletion(5000, &code), S_OK);
+    EXPECT_EQ(code, EC_ERRORABORT);
+    EXPECT_EQ(renderer->Frames(), std::vector<int>{0});
+}
+
 // ---- Volume -----------------------------------------------------------------------
 
 class AudioRenderer : public TestRenderer, public IBasicAudio {

@@ -288,23 +288,28 @@ HRESULT CFilterGraph::GetState(DWORD dwMilliSecsTimeout, FILTER_STATE *State)
 }
 
 // A message-aware wait: in slices, letting the messages that streaming
-// threads are blocked sending to this thread run between them. A filter
+// threads are blocked sending to this thread run before each. A filter
 // waiting in such a send would otherwise hold the state change up for the
-// whole time-out.
+// whole time-out. A filter that answers before its slice is over does not
+// wait for anything: it is not asked again.
 HRESULT CFilterGraph::WaitForFilter(IBaseFilter *filter, bool unlimited,
                                     std::chrono::steady_clock::time_point deadline)
 {
     using namespace std::chrono;
     constexpr milliseconds kSlice{10};
     for (;;) {
+        ProcessSentMessages();
         milliseconds wait = kSlice;
         if (!unlimited)
             wait = std::clamp(duration_cast<milliseconds>(deadline - steady_clock::now()), milliseconds{0}, kSlice);
+        const auto began = steady_clock::now();
         FILTER_STATE ignored;
         const HRESULT hr = filter->GetState(static_cast<DWORD>(wait.count()), &ignored);
-        if (hr != VFW_S_STATE_INTERMEDIATE || (!unlimited && steady_clock::now() >= deadline))
+        if (hr != VFW_S_STATE_INTERMEDIATE)
             return hr;
-        ProcessSentMessages();
+        const auto now = steady_clock::now();
+        if (now - began < wait || (!unlimited && now >= deadline))
+            return hr;
     }
 }
 

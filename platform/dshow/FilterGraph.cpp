@@ -88,7 +88,13 @@ HRESULT CreateFilterGraph(REFIID riid, void **ppv)
     return graph->NonDelegatingQueryInterface(riid, ppv);
 }
 
-CFilterGraph::CFilterGraph() = default;
+CFilterGraph::CFilterGraph() : m_owner(std::this_thread::get_id())
+{
+    m_window = AllocateHWnd([this](TMessage &m) {
+        if (m.Msg == kRepaintMessage)
+            RepaintIfPending();
+    });
+}
 
 CFilterGraph::~CFilterGraph()
 {
@@ -99,6 +105,8 @@ CFilterGraph::~CFilterGraph()
     Stop();
     RemoveAllFilters();
     FreeQueuedEvents();
+    assert(std::this_thread::get_id() == m_owner && "a graph goes on the thread that made it");
+    DeallocateHWnd(m_window);  // its queued repaint goes with it
 }
 
 HRESULT CFilterGraph::NonDelegatingQueryInterface(REFIID riid, void **ppv)

@@ -24,6 +24,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct FilterRegistration;  // FilterCatalogue.h
@@ -176,6 +177,8 @@ private:
 
     // ---- GraphEvents.cpp ----
     void ResetCompletion();
+    bool RepaintEventLocked(LONG_PTR position);
+    void RepaintIfPending();
     void QueueEventLocked(LONG code, LONG_PTR p1, LONG_PTR p2);
     bool IsCountedRenderer(IBaseFilter *filter) const;
     void FreeQueuedEvents();
@@ -210,6 +213,14 @@ private:
 
     ComPtr<IUnknown> m_site;
     SendGate m_sendGate;
+    // Set while the graph moves its sources itself: the flushes that cost a
+    // renderer its still picture need no repaint then.
+    std::atomic<bool> m_repositioning{false};
+    // The window of the thread that made the graph, where a repaint is done
+    // (EC_REPAINT's default handling).
+    std::thread::id m_owner;
+    HWND m_window = 0;
+    static constexpr UINT kRepaintMessage = 0x0400;
     std::string m_descriptionFile;
 
     // Events: guarded by m_eventLock, which nothing else is taken under
@@ -231,6 +242,8 @@ private:
     HRESULT m_completeResult = S_OK;
     bool m_completeSent = false;
     LONG m_completionCode = 0;  // for WaitForCompletion
+    bool m_repaintPending = false;
+    REFERENCE_TIME m_repaintAt = 0;
 };
 
 // The catalogue's factory for CLSID_FilterGraph.

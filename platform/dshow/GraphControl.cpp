@@ -269,6 +269,8 @@ HRESULT CFilterGraph::GetState(DWORD dwMilliSecsTimeout, FILTER_STATE *State)
 {
     if (!State)
         return E_POINTER;
+    if (std::this_thread::get_id() == m_owner)
+        RepaintIfPending();  // the state asked for is the one after it
     std::vector<ComPtr<IBaseFilter>> filters;
     {
         CAutoLock lock(m_csGraph);

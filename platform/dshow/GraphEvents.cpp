@@ -7,6 +7,12 @@
 // code among theirs, else S_OK; the last renderer, referenced until
 // FreeEventParams). Stop and seeks start the count over.
 //
+// EC_REPAINT is handled by default too: a renderer lost its still picture
+// to a flush that was not the graph's own seek. The graph seeks its sources
+// to that picture again, on its own thread: posted to its window, or done
+// first thing in GetState there. It reaches the application only with no
+// window to do it on.
+//
 // Only m_eventLock is taken here, and nothing is called under it but
 // PostMessage: a streaming thread that notifies while holding its filter's
 // locks cannot wait for anything.
@@ -66,6 +72,8 @@ bool CFilterGraph::IsCountedRenderer(IBaseFilter *filter) const
 HRESULT CFilterGraph::Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2)
 {
     std::lock_guard lock(m_eventLock);
+    if (EventCode == EC_REPAINT && RepaintEventLocked(EventParam2))
+        return S_OK;
     if (EventCode != EC_COMPLETE || !m_defaultCompleteHandling) {
         if (EventCode == EC_ERRORABORT || EventCode == EC_USERABORT)
             m_completionCode = EventCode;
@@ -85,6 +93,36 @@ HRESULT CFilterGraph::Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR Even
         QueueEventLocked(EC_COMPLETE, m_completeResult, EventParam2);
     }
     return S_OK;
+}
+
+// True when the graph takes care of it.
+bool CFilterGraph::RepaintEventLocked(LONG_PTR position)
+{
+    if (m_repositioning.load())
+        return true;  // our own seek: a new segment is on its way
+    if (!m_window)
+        return false;
+    m_repaintAt = static_cast<REFERENCE_TIME>(position);
+    if (!m_repaintPending)
+        PostMessage(m_window, kRepaintMessage, 0, 0);
+    m_repaintPending = true;
+    return true;
+}
+
+// Owner thread. Only a paused graph shows a still picture.
+void CFilterGraph::RepaintIfPending()
+{
+    LONGLONG at = 0;
+    {
+        std::lock_guard lock(m_eventLock);
+        if (!m_repaintPending)
+            return;
+        m_repaintPending = false;
+        at = m_repaintAt;
+    }
+    CAutoLock lock(m_csGraph);
+    if (m_state == GraphState::Paused)
+        SetPositions(&at, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
 }
 
 void CFilterGraph::QueueEventLocked(LONG code, LONG_PTR p1, LONG_PTR p2)

@@ -163,10 +163,26 @@ HRESULT CFilterGraph::GetPreroll(LONGLONG *pllPreroll)
     return S_OK;
 }
 
+namespace {
+// Marks the graph's own moves of its sources while they last.
+class Repositioning {
+public:
+    explicit Repositioning(std::atomic<bool> &flag) : m_flag(flag), m_was(flag.exchange(true)) {}
+    ~Repositioning() { m_flag.store(m_was); }
+    Repositioning(const Repositioning &) = delete;
+    Repositioning &operator=(const Repositioning &) = delete;
+
+private:
+    std::atomic<bool> &m_flag;
+    const bool m_was;
+};
+} // namespace
+
 // Every seekable filter, each with its own copy of the positions; the first
 // one's answer is the graph's.
 HRESULT CFilterGraph::SeekAll(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop, DWORD dwStopFlags)
 {
+    const Repositioning own(m_repositioning);
     HRESULT first = S_OK;
     bool answered = false;
     for (const auto &s : SeekableFilters()) {
@@ -280,6 +296,7 @@ HRESULT CFilterGraph::SetRate(double dRate)
     }
     m_sendGate.Close();
     HRESULT hr = S_OK;
+    const Repositioning own(m_repositioning);
     for (const auto &s : seekables) {
         const HRESULT one = restarts ? SetRateAt(s.Get(), dRate, here) : s->SetRate(dRate);
         if (FAILED(one) && SUCCEEDED(hr))

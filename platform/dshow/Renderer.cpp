@@ -17,6 +17,14 @@
 // presentation records its media time (IPresentedPosition), which the graph
 // reports as its current position; a flush forgets it, a new stream too.
 //
+// A flush while paused takes the still picture away, and samples that came
+// into the flushed part of the graph meanwhile may have ended the stream
+// upstream. So EndFlush in Paused tells the graph (EC_REPAINT with the media
+// time of the picture lost, else of the segment start): the graph ignores it
+// when the flush was part of its own seek (a new segment follows anyway),
+// and otherwise seeks the sources to that picture again, so the same picture
+// comes back (a flush of the frame notifier's input to redraw the picture).
+//
 // Locks, in this order:
 //   m_InterfaceLock  the state lock: Stop, Pause, Run, connections (UI).
 //   m_RendererLock   the streaming lock: the pending sample and the flags.
@@ -98,7 +106,7 @@ HRESULT CRendererInputPin::EndFlush()
 HRESULT CRendererInputPin::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate)
 {
     CBaseInputPin::NewSegment(tStart, tStop, dRate);
-    m_pRenderer->OnNewSegment(tStart, tStop, dRate);
+    m_pRenderer->NewSegment(tStart, tStop, dRate);
     return S_OK;
 }
 
@@ -219,7 +227,7 @@ HRESULT CBaseRenderer::BeginFlush()
             NotReady();
         AbortLocked();
         m_bEOS = m_bEOSDelivered = false;
-        m_presented.store(kNotPresented);
+        m_flushedPicture = m_presented.exchange(kNotPresented);
     }
     WaitForReceiveToComplete();
     return S_OK;
@@ -227,9 +235,18 @@ HRESULT CBaseRenderer::BeginFlush()
 
 HRESULT CBaseRenderer::EndFlush()
 {
-    CAutoLock rl(m_RendererLock);
-    if (!IsStopped())
-        m_bAbort = false;
+    REFERENCE_TIME repaint = kNotPresented;
+    {
+        CAutoLock rl(m_RendererLock);
+        if (!IsStopped())
+            m_bAbort = false;
+        if (State() == State_Paused && RepaintsWhenPaused())
+            repaint = m_flushedPicture != kNotPresented ? m_flushedPicture : m_segmentStart;
+        m_flushedPicture = kNotPresented;
+    }
+    // With no lock held: the graph may answer on this thread.
+    if (repaint != kNotPresented)
+        NotifyEvent(EC_REPAINT, 0, static_cast<LONG_PTR>(repaint));
     return S_OK;
 }
 
@@ -327,9 +344,18 @@ void CBaseRenderer::NotePresentedLocked(IMediaSample *pSample)
     REFERENCE_TIME start = 0, stop = 0;
     if (FAILED(pSample->GetTime(&start, &stop)))
         return;
-    const double rate = m_pInputPin->CurrentRate();
-    const double scaled = static_cast<double>(start) * (rate > 0 ? rate : 1.0);
-    m_presented.store(m_pInputPin->CurrentStartTime() + std::llround(scaled));
+    const double scaled = static_cast<double>(start) * (m_segmentRate > 0 ? m_segmentRate : 1.0);
+    m_presented.store(m_segmentStart + std::llround(scaled));
+}
+
+void CBaseRenderer::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate)
+{
+    {
+        CAutoLock rl(m_RendererLock);
+        m_segmentStart = tStart;
+        m_segmentRate = dRate;
+    }
+    OnNewSegment(tStart, tStop, dRate);
 }
 
 HRESULT CBaseRenderer::GetPresentedPosition(REFERENCE_TIME *pPosition)

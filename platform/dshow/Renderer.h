@@ -105,9 +105,13 @@ public:
     virtual HRESULT OnStopStreaming();
     // Streaming thread: a new segment begins (after a seek).
     virtual void OnNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate);
+    // True (the default) for a renderer that shows a still picture while
+    // paused: a flush then asks the graph to repaint it (EC_REPAINT).
+    virtual bool RepaintsWhenPaused() const { return true; }
 
     // ---- Called by the input pin ----
     HRESULT Receive(IMediaSample *pSample);
+    void NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate);
     HRESULT EndOfStream();
     HRESULT BeginFlush();
     HRESULT EndFlush();
@@ -153,4 +157,7 @@ private:
     // Written under m_RendererLock, read anywhere; kNotPresented when none.
     static constexpr REFERENCE_TIME kNotPresented = INT64_MIN;
     std::atomic<REFERENCE_TIME> m_presented{kNotPresented};
+    REFERENCE_TIME m_flushedPicture = kNotPresented;  // m_RendererLock: what a flush took away
+    REFERENCE_TIME m_segmentStart = 0;  // m_RendererLock: the segment, as NewSegment told it
+    double m_segmentRate = 1.0;
 };

@@ -81,6 +81,8 @@ public:
     // What was written is ahead of what was heard: the graph goes by its
     // clock instead.
     HRESULT GetPresentedPosition(REFERENCE_TIME *) override { return E_NOTIMPL; }
+    // No still picture to lose.
+    bool RepaintsWhenPaused() const override { return false; }
 
     // IBasicAudio: hundredths of a decibel, -10000 (silence) to 0.
     HRESULT put_Volume(LONG lVolume) override;

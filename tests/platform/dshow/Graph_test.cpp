@@ -555,6 +555,43 @@ TEST_F(GraphTest, AnotherSourceDoesNotResumeWhereTheLastOneStopped)
     EXPECT_EQ(chain.renderer->Frames(true), std::vector<int>{0});
 }
 
+// Redrawing the paused picture as the navigation does it: an exact seek to
+// the picture's own time, then a flush at the input of the stage that
+// watches the pictures (the frame notifier). The same picture comes again,
+// to that stage and to the renderer, never the one after it.
+TEST_F(GraphTest, ASeekThenAFlushBelowTheSourceShowsTheSamePictureAgain)
+{
+    Chain chain(graph.Get(), 100, true);
+    auto clock = MakeCom<CManualClock>();
+    UseClock(clock.Get());
+    control->Pause();
+    ASSERT_EQ(WaitState(5000), S_OK);
+    LONGLONG target = 37 * kFrame;
+    ASSERT_EQ(seeking->SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+    ASSERT_EQ(WaitState(5000), S_OK);
+    ASSERT_EQ(chain.renderer->Frames(true).back(), 37);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        chain.renderer->Clear();
+        LONGLONG shown = 37 * kFrame;
+        ASSERT_EQ(seeking->SetPositions(&shown, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning),
+                  S_OK);
+        if (round % 2)
+            std::this_thread::sleep_for(5ms);  // the picture has reached the renderer by now
+        chain.filter->InputPin()->BeginFlush();
+        chain.filter->InputPin()->EndFlush();
+        ASSERT_TRUE(WaitUntil([&] {
+            ProcessMessages();
+            return WaitState(0) == S_OK && !chain.renderer->Frames(true).empty();
+        }));
+        EXPECT_EQ(chain.renderer->Frames(true).back(), 37);
+        EXPECT_EQ(chain.filter->Seen().back(), 37);
+        LONGLONG position = 0;
+        seeking->GetCurrentPosition(&position);
+        EXPECT_EQ(position, 37 * kFrame);
+    }
+}
+
 // A source that counts its seeks.
 class CountingStream : public FrameStream {
 public:

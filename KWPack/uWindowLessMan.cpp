@@ -138,28 +138,14 @@ void TWindowLessMan::CreateRenderer()
 
 // ---- actions --------------------------------------------------------------------
 
+// The renderer's settings all take effect when the preferences load.
 template <class T>
 T *TWindowLessMan::MakeAction(const QString &name, const QString &scriptName)
 {
-    auto *a = new T(name, this);
-    a->SetName(name);
-    a->ScriptName = scriptName;
+    auto *a = NewAction<T>(name, scriptName);
     a->ApplyWhenLoad = true;
     return a;
 }
-
-namespace {
-
-void CheckTexts(TCheckAction *a, const QString &trueCaption, const QString &falseCaption,
-                const QString &trueHint, const QString &falseHint)
-{
-    a->TrueCaption = trueCaption;
-    a->FalseCaption = falseCaption;
-    a->TrueHint = trueHint;
-    a->FalseHint = falseHint;
-}
-
-} // namespace
 
 void TWindowLessMan::CreateActions()
 {
@@ -169,26 +155,26 @@ void TWindowLessMan::CreateActions()
     caFullscreen->Switch = QStringLiteral("swi_fs");
     caFullscreen->SetShortCut(QKeySequence(Qt::ALT | Qt::Key_Return));
     caFullscreen->SetSecondaryShortcuts({QKeySequence(Qt::ALT | Qt::Key_Enter)});
-    CheckTexts(caFullscreen, QStringLiteral("Quit fullscreen"), QStringLiteral("Fullscreen"),
+    SetCheckTexts(caFullscreen, QStringLiteral("Quit fullscreen"), QStringLiteral("Fullscreen"),
                QStringLiteral("Quit fullscreen"), QStringLiteral("Put Full screen"));
 
     caFlipVertical = MakeAction<TCheckAction>(QStringLiteral("caFlipVertical"), QStringLiteral("FlipVertical"));
     caFlipVertical->Switch = QStringLiteral("swi_fv");
     caFlipVertical->SetShortCut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_V));
-    CheckTexts(caFlipVertical, QStringLiteral("Flip vertical"), QStringLiteral("Flip vertical"),
+    SetCheckTexts(caFlipVertical, QStringLiteral("Flip vertical"), QStringLiteral("Flip vertical"),
                QStringLiteral("Disable Vertical Flip"), QStringLiteral("Activate Flip Vertical"));
 
     caFlipHorizontal =
         MakeAction<TCheckAction>(QStringLiteral("caFlipHorizontal"), QStringLiteral("FlipHorizontal"));
     caFlipHorizontal->Switch = QStringLiteral("swi_fh");
     caFlipHorizontal->SetShortCut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H));
-    CheckTexts(caFlipHorizontal, QStringLiteral("Flip horizontal"), QStringLiteral("Flip horizontal"),
+    SetCheckTexts(caFlipHorizontal, QStringLiteral("Flip horizontal"), QStringLiteral("Flip horizontal"),
                QStringLiteral("Disable Horizontal Flip"), QStringLiteral("Activate Horizontal Flip"));
 
     caPreviewForm = MakeAction<TCheckAction>(QStringLiteral("caPreviewForm"), QStringLiteral("Previewform"));
     caPreviewForm->Switch = QStringLiteral("swi_pf");
     caPreviewForm->SetShortCut(QKeySequence(Qt::ALT | Qt::Key_Backspace));
-    CheckTexts(caPreviewForm, QStringLiteral("Detached window"), QStringLiteral("Detached window"),
+    SetCheckTexts(caPreviewForm, QStringLiteral("Detached window"), QStringLiteral("Detached window"),
                QStringLiteral("Reintegrate the video into the main window."),
                QStringLiteral("Show video in a separate window"));
 
@@ -197,7 +183,7 @@ void TWindowLessMan::CreateActions()
     caKeepAspectRatio->IncludePrefs = false;
     caKeepAspectRatio->ApplyWhenLoad = false;
     caKeepAspectRatio->SetShortCut(QKeySequence(Qt::ALT | Qt::Key_R));
-    CheckTexts(caKeepAspectRatio, QStringLiteral("Keep aspect ratio"), QStringLiteral("Keep aspect ratio"),
+    SetCheckTexts(caKeepAspectRatio, QStringLiteral("Keep aspect ratio"), QStringLiteral("Keep aspect ratio"),
                QStringLiteral("Do not force the original aspect ratio for the video"),
                QStringLiteral("Keep the original aspect ratio for the video"));
     caKeepAspectRatio->SetDefaultValue(false);
@@ -225,7 +211,7 @@ void TWindowLessMan::CreateInlayActions()
 {
     caInsertTextOn = MakeAction<TCheckAction>(QStringLiteral("caInsertTextOn"), QStringLiteral("InsertTextOn"));
     caInsertTextOn->SetShortCut(QKeySequence(Qt::CTRL | Qt::Key_I));
-    CheckTexts(caInsertTextOn, QStringLiteral("Disable Inlay"), QStringLiteral("Activate Inlay"), {}, {});
+    SetCheckTexts(caInsertTextOn, QStringLiteral("Disable Inlay"), QStringLiteral("Activate Inlay"), {}, {});
     caInsertTextOn->SetDefaultValue(false);
 
     iaInsertAlignLines = MakeAction<TIntegerAction>(QStringLiteral("iaInsertAlignLines"), QStringLiteral("AlignLines"));

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -19,6 +20,12 @@ int64_t SteadyNow()
 } // namespace
 
 AudioOutput::AudioOutput(bool allowDevice) : m_allowDevice(allowDevice) {}
+
+bool AudioOutput::DeviceWanted()
+{
+    const char *mode = std::getenv("VIDSTILL_AUDIO");
+    return !mode || std::strcmp(mode, "silent") != 0;
+}
 
 AudioOutput::~AudioOutput()
 {

@@ -20,7 +20,10 @@
 class AudioOutput {
 public:
     // allowDevice false: always the silent sink.
-    explicit AudioOutput(bool allowDevice = true);
+    explicit AudioOutput(bool allowDevice = DeviceWanted());
+    // False when VIDSTILL_AUDIO is "silent": tools and test runs keep the
+    // clock without a sound device (and without its library's complaints).
+    static bool DeviceWanted();
     virtual ~AudioOutput();
     AudioOutput(const AudioOutput &) = delete;
     AudioOutput &operator=(const AudioOutput &) = delete;

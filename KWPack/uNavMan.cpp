@@ -210,6 +210,15 @@ void TNavMan::SeekMediaTime(REFERENCE_TIME t)
                                AM_SEEKING_AbsolutePositioning);
 }
 
+void TNavMan::GoEnd()
+{
+    const REFERENCE_TIME last = RangeEnd - FrameDuration;
+    if (PreciseSteps() && Notifier && last > RangeStart && last < Duration - FrameDuration)
+        SeekPrecise(last);
+    else
+        GoToPosition(RangeEnd);
+}
+
 void TNavMan::SeekPrecise(REFERENCE_TIME t)
 {
     if (t == 0) {
@@ -251,9 +260,10 @@ void TNavMan::WaitForTarget(REFERENCE_TIME t)
         if (listener)
             listener();
     };
+    GraphError = false;
     while (WaitingTarget) {
         ProcessMessages();
-        const bool ended = complete || StreamEnded || GraphState() == gsStopped
+        const bool ended = complete || StreamEnded || GraphError || GraphState() == gsStopped
             || Notifier->Flushes != flushes || (AbortRequested && AbortRequested()) || waited.elapsed() > limit;
         if (ended && WaitingTarget) {
             // Without the target: pictures pass again, the graph as it was.
@@ -343,6 +353,7 @@ void TNavMan::ResetTimeline()
     RangeStart = 0;
     SetFrameDuration(1);
     StreamEnded = false;
+    GraphError = false;
 }
 
 void TNavMan::SetFrameDuration(REFERENCE_TIME fd)

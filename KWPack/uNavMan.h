@@ -66,7 +66,9 @@ public:
     void StepForward(REFERENCE_TIME d);
     void StepBackward(REFERENCE_TIME d);
     void GoStart() { GoToPosition(RangeStart); }
-    void GoEnd() { GoToPosition(RangeEnd); }
+    // The last position of the range, RangeEnd - FrameDuration: exactly with
+    // precise navigation (a key-frame seek would stop at the last key frame).
+    void GoEnd();
     void GoToTimeText(const QString &text);
     // The notifier's time of the picture shown (else the graph's position);
     // refreshes the displays when its text changed.

@@ -4,6 +4,7 @@
 //   grab FILE --at T --out PATH.bmp                the picture at T, and its time
 //   device FILE                                    the media factory's device as one JSON object
 //   dv FILE [--count N]                            DV date and time code of every analysed frame
+//   nav FILE [--fast] [--timing] COMMAND...         the frame shown after each navigation command
 //   decoders [--private DIR]                       the system and private decoder records
 // frames and grab also take --source and --splitter.
 // Times are in 100 ns. Failures: one line on stderr, exit status 1.
@@ -11,6 +12,7 @@
 #include "platform/dshow/Guid.h"
 #include "tools/probe/ProbeDevice.h"
 #include "tools/probe/ProbeDv.h"
+#include "tools/probe/ProbeNav.h"
 #include "tools/probe/ProbeDecoders.h"
 #include "tools/probe/ProbeGraph.h"
 
@@ -31,7 +33,7 @@ struct Args {
 
 const char kUsage[] = "usage: vidstill-probe info FILE [--source NAME] [--splitter NAME] | "
                       "frames FILE [--from T] [--count N] | grab FILE --at T --out PATH.bmp | device FILE "
-                      "| dv FILE [--count N] "
+                      "| dv FILE [--count N] | nav FILE [--fast] [--timing] COMMAND... "
                       "| decoders [--private DIR] (frames and grab also take --source and --splitter)";
 
 Args Parse(int argc, char **argv)
@@ -185,6 +187,11 @@ void Grab(const Args &args)
 int main(int argc, char **argv)
 {
     try {
+        if (argc >= 2 && std::string(argv[1]) == "nav") {
+            RegisterProbeFilters();
+            ProbeNav(std::vector<std::string>(argv + 2, argv + argc));
+            return 0;
+        }
         if (argc >= 2 && std::string(argv[1]) == "decoders") {
             RegisterProbeFilters();
             ProbeDecoders(std::vector<std::string>(argv + 2, argv + argc));

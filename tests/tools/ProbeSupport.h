@@ -19,12 +19,12 @@ struct ProbeRun {
     QString out, err;
 };
 
-inline ProbeRun Probe(const QStringList &args)
+inline ProbeRun Probe(const QStringList &args, int timeoutMs = 30000)
 {
     QProcess p;
     p.start(ToolsDir() + "/vidstill-probe", args);
     ProbeRun r;
-    if (!p.waitForFinished(30000)) {
+    if (!p.waitForFinished(timeoutMs)) {
         p.kill();
         p.waitForFinished();
         r.err = "timed out";

@@ -66,7 +66,13 @@ void NavGraph::ConnectVideo(IBaseFilter *renderer)
     if (!m_video->Attach(&m_nav, 0))
         throw NavGraphError("cannot attach the video source");
     IGraphBuilder *graph = m_nav.GraphBuilder.Get();
-    if (FAILED(graph->AddFilter(renderer, L"KW VideoWindow")))
+    // The renderer manager may have put its renderer into the graph already.
+    FILTER_INFO info{};
+    renderer->QueryFilterInfo(&info);
+    const bool inGraph = info.pGraph != nullptr;
+    if (info.pGraph)
+        info.pGraph->Release();
+    if (!inGraph && FAILED(graph->AddFilter(renderer, L"KW VideoWindow")))
         throw NavGraphError("cannot add the video renderer");
     m_nav.ResetTimeline();
     m_notifier = MakeCom<TFramesNotifier>();

@@ -1,5 +1,6 @@
 #include "uGrapheMan.h"
 
+#include "platform/dshow/Enumerate.h"
 #include "platform/dshow/FilterCatalogue.h"
 #include "platform/dshow/GraphDescription.h"
 #include "platform/dshow/Uuids.h"
@@ -12,38 +13,12 @@
 
 namespace {
 
-std::vector<ComPtr<IBaseFilter>> FiltersOf(IFilterGraph *graph)
-{
-    std::vector<ComPtr<IBaseFilter>> filters;
-    ComPtr<IEnumFilters> e;
-    if (FAILED(graph->EnumFilters(e.ReleaseAndGetAddressOf())))
-        return filters;
-    ComPtr<IBaseFilter> filter;
-    while (e->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK)
-        filters.push_back(filter);
-    return filters;
-}
-
-std::vector<ComPtr<IPin>> PinsOf(IBaseFilter *filter)
-{
-    std::vector<ComPtr<IPin>> pins;
-    ComPtr<IEnumPins> e;
-    if (FAILED(filter->EnumPins(e.ReleaseAndGetAddressOf())))
-        return pins;
-    ComPtr<IPin> pin;
-    while (e->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK)
-        pins.push_back(pin);
-    return pins;
-}
-
 // Pins in order, up to the first one with a peer.
 bool HasConnectedPin(IBaseFilter *filter)
 {
-    for (const ComPtr<IPin> &pin : PinsOf(filter)) {
-        ComPtr<IPin> peer;
-        if (pin->ConnectedTo(peer.ReleaseAndGetAddressOf()) == S_OK && peer)
+    for (const ComPtr<IPin> &pin : dshow::PinsOf(filter))
+        if (dshow::PeerOf(pin.Get()))
             return true;
-    }
     return false;
 }
 
@@ -174,15 +149,13 @@ void TFilterGraph::ClearGraph()
         return;
     if (auto control = Query<IMediaControl>())
         control->Stop();
-    const std::vector<ComPtr<IBaseFilter>> filters = FiltersOf(FGraph.Get());
+    const std::vector<ComPtr<IBaseFilter>> filters = dshow::FiltersOf(FGraph.Get());
     for (const ComPtr<IBaseFilter> &filter : filters)
-        for (const ComPtr<IPin> &pin : PinsOf(filter.Get())) {
-            ComPtr<IPin> peer;
-            if (pin->ConnectedTo(peer.ReleaseAndGetAddressOf()) != S_OK || !peer)
-                continue;
-            FGraph->Disconnect(peer.Get());
-            FGraph->Disconnect(pin.Get());
-        }
+        for (const ComPtr<IPin> &pin : dshow::PinsOf(filter.Get()))
+            if (const ComPtr<IPin> peer = dshow::PeerOf(pin.Get())) {
+                FGraph->Disconnect(peer.Get());
+                FGraph->Disconnect(pin.Get());
+            }
     for (const ComPtr<IBaseFilter> &filter : filters)
         FGraph->RemoveFilter(filter.Get());
 }
@@ -317,7 +290,7 @@ void TGrapheMan::RemoveUnconnectedFilters()
 {
     if (!GraphBuilder)
         return;
-    const std::vector<ComPtr<IBaseFilter>> filters = FiltersOf(GraphBuilder.Get());
+    const std::vector<ComPtr<IBaseFilter>> filters = dshow::FiltersOf(GraphBuilder.Get());
     for (auto it = filters.rbegin(); it != filters.rend(); ++it)
         if (!HasConnectedPin(it->Get()))
             GraphBuilder->RemoveFilter(it->Get());

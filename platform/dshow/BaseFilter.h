@@ -1,5 +1,4 @@
-// CBaseFilter: the IBaseFilter every filter of the engine builds on, with
-// the pin and media-type enumerators.
+// CBaseFilter: the IBaseFilter every filter of the engine builds on.
 //
 // A filter owns its pins (derived classes keep them and answer GetPinCount /
 // GetPin); a pin counts its references on its filter. A filter does not
@@ -14,6 +13,7 @@
 #pragma once
 
 #include "platform/base/MessageWindow.h"
+#include "platform/dshow/Enumerate.h"
 #include "platform/dshow/Strmif.h"
 
 #include <atomic>
@@ -101,38 +101,6 @@ protected:
 private:
     const CLSID m_clsid;
     std::wstring m_name;
-};
-
-// Snapshot enumerator of a filter's pins (or of any list of pins).
-class CEnumPins final : public CUnknown, public IEnumPins {
-public:
-    explicit CEnumPins(std::vector<ComPtr<IPin>> pins, size_t position = 0);
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void **ppv) override;
-    HRESULT Next(ULONG cPins, IPin **ppPins, ULONG *pcFetched) override;
-    HRESULT Skip(ULONG cPins) override;
-    HRESULT Reset() override;
-    HRESULT Clone(IEnumPins **ppEnum) override;
-
-private:
-    std::vector<ComPtr<IPin>> m_pins;
-    size_t m_position;
-};
-
-// Snapshot enumerator of media types.
-class CEnumMediaTypes final : public CUnknown, public IEnumMediaTypes {
-public:
-    explicit CEnumMediaTypes(std::vector<CMediaType> types, size_t position = 0);
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void **ppv) override;
-    HRESULT Next(ULONG cMediaTypes, AM_MEDIA_TYPE **ppMediaTypes, ULONG *pcFetched) override;
-    HRESULT Skip(ULONG cMediaTypes) override;
-    HRESULT Reset() override;
-    HRESULT Clone(IEnumMediaTypes **ppEnum) override;
-
-private:
-    std::vector<CMediaType> m_types;
-    size_t m_position;
 };
 
 // Copies `name` into a fixed WCHAR array, cut to fit.

@@ -97,12 +97,7 @@ HRESULT CCaptureGraphBuilder::FindPin(IUnknown *pSource, PIN_DIRECTION pindir, c
             return pin.CopyTo(ppPin);
         return E_FAIL;
     }
-    ComPtr<IBaseFilter> filter = ComQuery<IBaseFilter>(pSource);
-    ComPtr<IEnumPins> pins;
-    if (!filter || FAILED(filter->EnumPins(pins.ReleaseAndGetAddressOf())))
-        return E_FAIL;
-    ComPtr<IPin> pin;
-    while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    for (const ComPtr<IPin> &pin : dshow::PinsOf(ComQuery<IBaseFilter>(pSource).Get())) {
         if (!PinMatches(pin.Get(), pindir, pCategory, pType, fUnconnected))
             continue;
         if (num-- == 0)

@@ -11,67 +11,6 @@
 
 namespace {
 
-// Snapshot enumerator of the graph's filters.
-class CEnumFilters final : public CUnknown, public IEnumFilters {
-public:
-    CEnumFilters(std::vector<ComPtr<IBaseFilter>> filters, size_t position)
-        : m_filters(std::move(filters)), m_position(position)
-    {
-    }
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void **ppv) override
-    {
-        if (riid == IID_IEnumFilters || riid == IID_IUnknown)
-            return GetInterface(static_cast<IEnumFilters *>(this), ppv);
-        return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-    }
-    HRESULT Next(ULONG cFilters, IBaseFilter **ppFilter, ULONG *pcFetched) override
-    {
-        if (!ppFilter || (cFilters > 1 && !pcFetched))
-            return E_POINTER;
-        ULONG fetched = 0;
-        while (fetched < cFilters && m_position < m_filters.size())
-            m_filters[m_position++].CopyTo(&ppFilter[fetched++]);
-        if (pcFetched)
-            *pcFetched = fetched;
-        return fetched == cFilters ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG cFilters) override
-    {
-        const size_t left = m_filters.size() - m_position;
-        m_position += std::min<size_t>(cFilters, left);
-        return cFilters <= left ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override
-    {
-        m_position = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumFilters **ppEnum) override
-    {
-        if (!ppEnum)
-            return E_POINTER;
-        *ppEnum = MakeCom<CEnumFilters>(m_filters, m_position).Detach();
-        return S_OK;
-    }
-
-private:
-    std::vector<ComPtr<IBaseFilter>> m_filters;
-    size_t m_position;
-};
-
-std::vector<ComPtr<IPin>> PinsOf(IBaseFilter *filter)
-{
-    std::vector<ComPtr<IPin>> pins;
-    ComPtr<IEnumPins> e;
-    if (FAILED(filter->EnumPins(e.ReleaseAndGetAddressOf())) || !e)
-        return pins;
-    ComPtr<IPin> pin;
-    while (e->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK)
-        pins.push_back(pin);
-    return pins;
-}
-
 ComPtr<IBaseFilter> FilterOf(IPin *pin)
 {
     PIN_INFO info{};
@@ -200,13 +139,11 @@ HRESULT CFilterGraph::RemoveFilter(IBaseFilter *pFilter)
     if (m_state != GraphState::Stopped)
         return VFW_E_NOT_STOPPED;
     ComPtr<IBaseFilter> filter = m_filters[static_cast<size_t>(index)].filter;
-    for (const ComPtr<IPin> &pin : PinsOf(filter.Get())) {
-        ComPtr<IPin> peer;
-        if (pin->ConnectedTo(peer.ReleaseAndGetAddressOf()) == S_OK) {
+    for (const ComPtr<IPin> &pin : dshow::PinsOf(filter.Get()))
+        if (const ComPtr<IPin> peer = dshow::PeerOf(pin.Get())) {
             peer->Disconnect();
             pin->Disconnect();
         }
-    }
     filter->SetSyncSource(nullptr);
     filter->JoinFilterGraph(nullptr, nullptr);
     m_filters.erase(m_filters.begin() + index);
@@ -308,17 +245,13 @@ std::vector<ComPtr<IBaseFilter>> CFilterGraph::DownstreamFirst() const
     std::function<void(IBaseFilter *)> visit = [&](IBaseFilter *filter) {
         if (!visited.insert(filter).second)
             return;
-        for (const ComPtr<IPin> &pin : PinsOf(filter)) {
-            PIN_DIRECTION dir;
-            ComPtr<IPin> peer;
-            if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == PINDIR_OUTPUT
-                && pin->ConnectedTo(peer.ReleaseAndGetAddressOf()) == S_OK) {
+        for (const ComPtr<IPin> &pin : dshow::PinsOf(filter, PINDIR_OUTPUT))
+            if (const ComPtr<IPin> peer = dshow::PeerOf(pin.Get())) {
                 ComPtr<IBaseFilter> next = FilterOf(peer.Get());
                 const int index = next ? FindEntry(next.Get()) : -1;
                 if (index >= 0)
                     visit(m_filters[static_cast<size_t>(index)].filter.Get());
             }
-        }
         order.emplace_back(filter);
     };
     for (const Entry &e : m_filters)

@@ -35,20 +35,10 @@ std::vector<CMediaType> OfferedTypes(IPin *pin)
 
 std::vector<ComPtr<IPin>> FreePins(IBaseFilter *filter, PIN_DIRECTION wanted, bool *anyOfKind = nullptr)
 {
-    std::vector<ComPtr<IPin>> pins;
-    ComPtr<IEnumPins> e;
-    if (FAILED(filter->EnumPins(e.ReleaseAndGetAddressOf())))
-        return pins;
-    ComPtr<IPin> pin, peer;
-    while (e->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        PIN_DIRECTION dir;
-        if (FAILED(pin->QueryDirection(&dir)) || dir != wanted)
-            continue;
-        if (anyOfKind)
-            *anyOfKind = true;
-        if (pin->ConnectedTo(peer.ReleaseAndGetAddressOf()) != S_OK)
-            pins.push_back(pin);
-    }
+    std::vector<ComPtr<IPin>> pins = dshow::PinsOf(filter, wanted);
+    if (anyOfKind)
+        *anyOfKind = !pins.empty();
+    std::erase_if(pins, [](const ComPtr<IPin> &pin) { return static_cast<bool>(dshow::PeerOf(pin.Get())); });
     return pins;
 }
 

@@ -161,11 +161,7 @@ std::string CFilterGraph::Describe()
         CLSID clsid = GUID_NULL;
         e.filter->GetClassID(&clsid);
         out << "  \"" << ToUtf8(e.name) << "\" " << GuidToString(clsid) << "\n";
-        ComPtr<IEnumPins> pins;
-        if (FAILED(e.filter->EnumPins(pins.ReleaseAndGetAddressOf())))
-            continue;
-        ComPtr<IPin> pin;
-        while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK)
+        for (const ComPtr<IPin> &pin : dshow::PinsOf(e.filter.Get()))
             DescribePin(out, pin.Get());
     }
     return out.str();

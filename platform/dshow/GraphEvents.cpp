@@ -28,24 +28,12 @@ constexpr size_t kMaxQueuedEvents = 4096;  // a reader that never reads costs no
 
 bool IsRendererFilter(IBaseFilter *filter)
 {
-    bool connectedInput = false, anyOutput = false;
-    ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(pins.ReleaseAndGetAddressOf())))
-        return false;
-    ComPtr<IPin> pin, peer;
-    while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        PIN_DIRECTION dir;
-        pin->QueryDirection(&dir);
-        if (dir == PINDIR_OUTPUT)
-            anyOutput = true;
-        else if (pin->ConnectedTo(peer.ReleaseAndGetAddressOf()) == S_OK)
-            connectedInput = true;
-    }
-    if (!connectedInput)
+    const auto inputs = dshow::PinsOf(filter, PINDIR_INPUT);
+    if (std::none_of(inputs.begin(), inputs.end(), [](const ComPtr<IPin> &pin) { return dshow::PeerOf(pin.Get()); }))
         return false;
     if (auto flags = ComQuery<IAMFilterMiscFlags>(filter))
         return (flags->GetMiscFlags() & AM_FILTER_MISC_FLAGS_IS_RENDERER) != 0;
-    return !anyOutput;
+    return dshow::PinsOf(filter, PINDIR_OUTPUT).empty();
 }
 } // namespace
 

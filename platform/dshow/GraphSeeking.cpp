@@ -27,19 +27,14 @@ std::vector<ComPtr<IMediaSeeking>> CFilterGraph::SeekableFilters() const
 {
     std::vector<ComPtr<IMediaSeeking>> found;
     for (const Entry &e : m_filters) {
-        ComPtr<IEnumPins> pins;
-        if (FAILED(e.filter->EnumPins(pins.ReleaseAndGetAddressOf())))
-            continue;
-        ComPtr<IPin> pin, peer;
         bool hasOutput = false;
         ComPtr<IMediaSeeking> seeking;
-        while (!seeking && pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-            PIN_DIRECTION dir;
-            if (FAILED(pin->QueryDirection(&dir)) || dir != PINDIR_OUTPUT
-                || pin->ConnectedTo(peer.ReleaseAndGetAddressOf()) != S_OK)
+        for (const ComPtr<IPin> &pin : dshow::PinsOf(e.filter.Get(), PINDIR_OUTPUT)) {
+            if (!dshow::PeerOf(pin.Get()))
                 continue;
             hasOutput = true;
-            seeking = ComQuery<IMediaSeeking>(pin.Get());
+            if ((seeking = ComQuery<IMediaSeeking>(pin.Get())))
+                break;
         }
         if (!seeking && hasOutput)
             seeking = ComQuery<IMediaSeeking>(e.filter.Get());

@@ -197,20 +197,5 @@ HRESULT CTransInPlaceFilter::Receive(IMediaSample *pSample)
         if (FAILED(hr))
             return hr;
     }
-    const HRESULT hr = Transform(sample.Get());
-    if (FAILED(hr)) {
-        NotifyEvent(EC_ERRORABORT, hr, 0);
-        return hr;
-    }
-    if (hr == S_FALSE) {
-        // Dropped on purpose; the sample itself is left as it came.
-        m_bSampleSkipped = true;
-        if (!m_bQualityChanged) {
-            NotifyEvent(EC_QUALITY_CHANGE, 0, 0);
-            m_bQualityChanged = true;
-        }
-        return S_OK;
-    }
-    m_bSampleSkipped = false;
-    return m_pOutput->Deliver(sample.Get());
+    return DeliverTransformed(Transform(sample.Get()), sample.Get());
 }

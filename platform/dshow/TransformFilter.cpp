@@ -264,12 +264,17 @@ HRESULT CTransformFilter::Receive(IMediaSample *pSample)
     HRESULT hr = InitializeOutputSample(pSample, out.ReleaseAndGetAddressOf());
     if (FAILED(hr))
         return hr;
-    hr = Transform(pSample, out.Get());
-    if (FAILED(hr)) {
-        NotifyEvent(EC_ERRORABORT, hr, 0);
-        return hr;
+    return DeliverTransformed(Transform(pSample, out.Get()), out.Get());
+}
+
+HRESULT CTransformFilter::DeliverTransformed(HRESULT transformed, IMediaSample *pOut)
+{
+    CritCheckIn(m_csReceive);
+    if (FAILED(transformed)) {
+        NotifyEvent(EC_ERRORABORT, transformed, 0);
+        return transformed;
     }
-    if (hr == S_FALSE) {
+    if (transformed == S_FALSE) {
         // Dropped on purpose: the next sample tells downstream it was.
         m_bSampleSkipped = true;
         if (!m_bQualityChanged) {
@@ -279,7 +284,7 @@ HRESULT CTransformFilter::Receive(IMediaSample *pSample)
         return S_OK;
     }
     m_bSampleSkipped = false;
-    return m_pOutput->Deliver(out.Get());
+    return m_pOutput->Deliver(pOut);
 }
 
 HRESULT CTransformFilter::EndOfStream()

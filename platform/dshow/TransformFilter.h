@@ -100,6 +100,10 @@ public:
 protected:
     // A new output buffer carrying the input sample's times and flags.
     HRESULT InitializeOutputSample(IMediaSample *pSample, IMediaSample **ppOutSample);
+    // Streaming lock held: what Transform answered for pOut. A failure stops
+    // the stream (EC_ERRORABORT); S_FALSE drops the sample, says so once
+    // (EC_QUALITY_CHANGE) and marks the next one; S_OK delivers it.
+    HRESULT DeliverTransformed(HRESULT transformed, IMediaSample *pOut);
 
     CCritSec m_csFilter;   // the state lock
     CCritSec m_csReceive;  // the streaming lock

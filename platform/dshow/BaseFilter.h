@@ -80,6 +80,8 @@ public:
     HRESULT NotifyEvent(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2);
     // Streaming thread: SendMessage through the graph's gate, so that a
     // stop or a seek of the graph releases the send (it then returns 0).
+    // Only with no lock held that a state change takes (a pause is not
+    // released): from Transform, not from a renderer's DoRenderSample.
     LRESULT SendGraphMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
     // The current stream time (clock time - tStart); VFW_E_NO_CLOCK without a
     // clock. Any thread while running.

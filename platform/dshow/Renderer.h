@@ -89,10 +89,12 @@ public:
     // ---- For derived classes ----
     virtual HRESULT CheckMediaType(const CMediaType *pmt) = 0;
     // Streaming thread, streaming lock held: present the sample now. Must
-    // not wait for the UI thread (send only through SendGraphMessage).
+    // not wait for the UI thread, so no SendMessage, not even through
+    // SendGraphMessage: a pause takes the streaming lock held here, and the
+    // graph releases sends for a stop or a seek, not for a pause. Post.
     virtual HRESULT DoRenderSample(IMediaSample *pMediaSample) = 0;
-    // Streaming thread, streaming lock held: the sample that completes a
-    // pause (shown as the still picture). Default: DoRenderSample.
+    // Streaming thread, streaming lock held (the same rule): the sample that
+    // completes a pause (shown as the still picture). Default: DoRenderSample.
     virtual void OnReceiveFirstSample(IMediaSample *pMediaSample);
     // S_OK: present at once; S_FALSE: at its time on the clock.
     virtual HRESULT ShouldDrawSampleNow(IMediaSample *pMediaSample, REFERENCE_TIME *ptrStart,

@@ -15,6 +15,8 @@ constexpr size_t kQueueHardPackets = 4000;
 constexpr size_t kQueueHardBytes = size_t{64} << 20;
 // Packets read while looking for the key frame after a seek.
 constexpr int kMaxSeekPackets = 20000;
+// A source with nothing to read yet (EAGAIN) is asked again after this.
+constexpr std::chrono::milliseconds kReadAgain{5};
 
 // The frames of a type-1 DV stream, whole, as one interleaved stream; the
 // audio libavformat takes out of them is left to the DV splitter downstream.
@@ -325,8 +327,8 @@ void CLavSplitter::ClearQueues()
 {
     std::lock_guard lock(m_qLock);
     for (auto &pin : m_pins) {
-        pin->queue.clear();
-        pin->ended = false;
+        pin->m_queue.clear();
+        pin->m_ended = false;
     }
     m_queuedBytes = 0;
 }
@@ -343,7 +345,9 @@ void CLavSplitter::DemuxLoop()
         PacketPtr packet = MakePacket();
         const int r = av_read_frame(m_format.get(), packet.get());
         if (r == AVERROR(EAGAIN)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            // Nothing to read yet: look again a little later, or stop at once.
+            std::unique_lock lock(m_qLock);
+            m_qChanged.wait_for(lock, kReadAgain, [this] { return m_stopDemux.load(); });
             continue;
         }
         if (r < 0)
@@ -351,7 +355,7 @@ void CLavSplitter::DemuxLoop()
         Enqueue(std::move(packet));
         std::lock_guard lock(m_qLock);
         const bool allEnded = std::all_of(m_pins.begin(), m_pins.end(), [](const auto &pin) {
-            return pin->ended || !pin->IsConnected();
+            return pin->m_ended || !pin->IsConnected();
         });
         if (allEnded)
             return;
@@ -415,11 +419,11 @@ bool CLavSplitter::WaitForQueueSpace(std::unique_lock<std::mutex> &lock)
         size_t total = 0;
         bool oneFull = false, oneStarving = false;
         for (const auto &pin : m_pins) {
-            if (!pin->IsConnected() || pin->ended)
+            if (!pin->IsConnected() || pin->m_ended)
                 continue;
-            total += pin->queue.size();
-            oneFull = oneFull || pin->queue.size() >= kQueueSoftPackets;
-            oneStarving = oneStarving || pin->queue.empty();
+            total += pin->m_queue.size();
+            oneFull = oneFull || pin->m_queue.size() >= kQueueSoftPackets;
+            oneStarving = oneStarving || pin->m_queue.empty();
         }
         return total >= kQueueHardPackets || m_queuedBytes >= kQueueHardBytes
             || (oneFull && !oneStarving);
@@ -437,7 +441,7 @@ void CLavSplitter::Enqueue(PacketPtr packet)
     TimesOf(packet.get(), &item);
     const REFERENCE_TIME stop = m_stop.load();
     std::unique_lock lock(m_qLock);
-    if (pin->ended)
+    if (pin->m_ended)
         return;
     if (item.timed && item.start >= stop) {
         // Reordered frames may still follow: the stream ends once decoding
@@ -446,8 +450,8 @@ void CLavSplitter::Enqueue(PacketPtr packet)
         const REFERENCE_TIME dts = packet->dts != AV_NOPTS_VALUE
             ? MediaTime(packet->dts, s->time_base) : item.start;
         if (dts >= stop) {
-            pin->ended = true;
-            pin->queue.emplace_back();
+            pin->m_ended = true;
+            pin->m_queue.emplace_back();
             m_qChanged.notify_all();
         }
         return;
@@ -456,7 +460,7 @@ void CLavSplitter::Enqueue(PacketPtr packet)
         return;
     m_queuedBytes += static_cast<size_t>(packet->size);
     item.packet = std::move(packet);
-    pin->queue.push_back(std::move(item));
+    pin->m_queue.push_back(std::move(item));
     lock.unlock();
     m_qChanged.notify_all();
 }
@@ -466,10 +470,10 @@ void CLavSplitter::EndAllStreams()
     {
         std::lock_guard lock(m_qLock);
         for (auto &pin : m_pins) {
-            if (pin->ended || !pin->IsConnected())
+            if (pin->m_ended || !pin->IsConnected())
                 continue;
-            pin->ended = true;
-            pin->queue.emplace_back();
+            pin->m_ended = true;
+            pin->m_queue.emplace_back();
         }
     }
     m_qChanged.notify_all();

@@ -136,12 +136,15 @@ public:
     // UI thread, filter stopped or flushing: the delivery thread's life.
     void StartThread(REFERENCE_TIME segmentStart, REFERENCE_TIME stop, double rate);
     void StopThread();
-    // Queue (m_qLock of the filter held by the caller).
-    std::deque<QueuedPacket> queue;
-    bool ended = false;  // demux side: nothing more goes to this pin
     std::atomic<bool> enabled{true};  // IAMStreamSelect; read by the demux thread
 
 private:
+    friend class CLavSplitter;
+    // Guarded by the splitter's queue lock (m_qLock): the splitter fills
+    // them, the delivery thread empties the queue.
+    std::deque<QueuedPacket> m_queue;
+    bool m_ended = false;  // demux side: nothing more goes to this pin
+
     void ThreadProc(REFERENCE_TIME segmentStart, REFERENCE_TIME stop, double rate);
     HRESULT DeliverPacket(QueuedPacket &item, REFERENCE_TIME segmentStart, double rate,
                           bool discontinuity);
@@ -194,12 +197,10 @@ public:
     HRESULT SetRate(double rate);
     HRESULT SetRateAt(double rate, REFERENCE_TIME position);
 
+private:
     // For the pins' delivery threads.
-    std::mutex &QueueLock() { return m_qLock; }
-    std::condition_variable &QueueChanged() { return m_qChanged; }
     void NoteSent(const CLavOutputPin *pin, REFERENCE_TIME mediaTime);
 
-private:
     HRESULT Open(const std::string &path);
     HRESULT OpenReader(IAsyncReader *reader);
     HRESULT OpenFormat(const char *url, const std::vector<uint8_t> &head);
@@ -253,6 +254,8 @@ private:
 
     std::thread m_demux;
     std::atomic<bool> m_stopDemux{false};
+    // The pins' queues and m_queuedBytes; changes are announced on
+    // m_qChanged, which the demux thread and the delivery threads wait on.
     std::mutex m_qLock;
     std::condition_variable m_qChanged;
     size_t m_queuedBytes = 0;  // m_qLock

@@ -75,10 +75,10 @@ void CLavOutputPin::StopThread()
     if (!m_thread.joinable())
         return;
     {
-        std::lock_guard lock(m_splitter->QueueLock());
+        std::lock_guard lock(m_splitter->m_qLock);
         m_stop.store(true);
     }
-    m_splitter->QueueChanged().notify_all();
+    m_splitter->m_qChanged.notify_all();
     m_thread.join();
 }
 
@@ -90,16 +90,16 @@ void CLavOutputPin::ThreadProc(REFERENCE_TIME segmentStart, REFERENCE_TIME stop,
     for (;;) {
         QueuedPacket item;
         {
-            std::unique_lock lock(m_splitter->QueueLock());
-            m_splitter->QueueChanged().wait(lock, [&] { return m_stop.load() || !queue.empty(); });
+            std::unique_lock lock(m_splitter->m_qLock);
+            m_splitter->m_qChanged.wait(lock, [&] { return m_stop.load() || !m_queue.empty(); });
             if (m_stop.load())
                 return;
-            item = std::move(queue.front());
-            queue.pop_front();
+            item = std::move(m_queue.front());
+            m_queue.pop_front();
             if (item.packet)
                 m_splitter->m_queuedBytes -= static_cast<size_t>(item.packet->size);
         }
-        m_splitter->QueueChanged().notify_all();
+        m_splitter->m_qChanged.notify_all();
         if (!item.packet) {
             DeliverEndOfStream();
             continue;

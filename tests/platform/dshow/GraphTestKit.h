@@ -221,7 +221,7 @@ public:
     GUID accepts = MEDIATYPE_Video;
     GUID acceptsSubtype = GUID_NULL;  // any
     // Called on the streaming thread inside DoRenderSample (for tests that
-    // make a renderer block or send).
+    // make a render take its time; a render must not send to the UI thread).
     std::function<void(int frame)> onPresent;
 
 private:

@@ -8,7 +8,8 @@
 //
 // Everything here runs on the UI thread. The graph's events arrive as a
 // posted message (WM_GRAPHNOTIFY) to the manager's message window and are
-// read there, so OnGraphCompleted is always raised on the UI thread.
+// read there, so OnGraphCompleted and OnGraphError are always raised on the
+// UI thread.
 //
 // Ownership: the manager owns its TFilterGraph (freed last in the destructor)
 // and holds one reference to each of GraphBuilder, CaptureBuilder and

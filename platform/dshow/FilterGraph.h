@@ -8,9 +8,10 @@
 // is referenced until replaced.
 //
 // Threads: everything but the events is called from the UI thread (the
-// thread that owns the graph). IMediaEventSink::Notify comes from any thread
-// (streaming threads), and GetEvent / WaitForCompletion may be called from
-// any thread. The parts live in FilterGraph.cpp (filters, connections),
+// thread that owns the graph, where it keeps a hidden message window for the
+// repaints it does itself; it is released there too). IMediaEventSink::Notify
+// comes from any thread (streaming threads), and GetEvent / WaitForCompletion
+// may be called from any thread. The parts live in FilterGraph.cpp (filters, connections),
 // GraphControl.cpp (states and clock; its essay tells the locks),
 // GraphSeeking.cpp, GraphEvents.cpp and GraphBuilder.cpp.
 #pragma once

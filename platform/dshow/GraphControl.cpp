@@ -35,7 +35,9 @@
 // and the UI thread waiting in GetState while holding nothing a streaming
 // thread needs (GetState waits outside m_csGraph). GetState also lets
 // pending sends run while it waits, as a message-aware wait does, so a
-// notifier that sends for every picture does not hold a pause up.
+// notifier that sends for every picture does not hold a pause up; on the
+// thread that made the graph it first does a repaint a renderer asked for
+// (GraphEvents.cpp), so the state it reports is the one after it.
 #include "platform/dshow/FilterGraph.h"
 
 #include "platform/dshow/RefClock.h"

@@ -8,7 +8,11 @@
 // A seek of a running graph pauses it, seeks (each source flushes
 // downstream and sends NewSegment), and runs it again from stream time 0;
 // the graph's SendGate is closed meanwhile, so a streaming thread waiting in
-// a send to the UI thread returns.
+// a send to the UI thread returns. A rate change is a seek too: each source
+// starts a new segment at the new rate where the picture on screen is (one
+// seek of the file, ISeekingAtRate), and the renderers' ends are counted
+// again. While the graph moves its sources itself, the repaints renderers
+// ask for after the flushes are not needed (m_repositioning).
 //
 // The current position is where the picture on screen stands: the media
 // time of the sample a renderer last presented (IPresentedPosition; the

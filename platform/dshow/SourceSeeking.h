@@ -45,7 +45,8 @@ public:
                          DWORD dwStopFlags) override;
     HRESULT GetPositions(LONGLONG *pCurrent, LONGLONG *pStop) override;
     HRESULT GetAvailable(LONGLONG *pEarliest, LONGLONG *pLatest) override;
-    // While streaming, restarts exactly at the current position.
+    // While streaming, restarts exactly at the current position (the graph
+    // uses SetRateAt, which restarts where it asks).
     HRESULT SetRate(double dRate) override;
     HRESULT GetRate(double *pdRate) override;
     HRESULT GetPreroll(LONGLONG *pllPreroll) override;

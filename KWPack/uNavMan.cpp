@@ -261,8 +261,11 @@ void TNavMan::WaitForTarget(REFERENCE_TIME t)
             listener();
     };
     GraphError = false;
+    // Asleep between messages: the decoder needs the processor more than a
+    // polling loop does. The wake-ups let the time limit and the graph's
+    // state be checked even when no message comes.
     while (WaitingTarget) {
-        ProcessMessages();
+        WaitMessages(20);
         const bool ended = complete || StreamEnded || GraphError || GraphState() == gsStopped
             || Notifier->Flushes != flushes || (AbortRequested && AbortRequested()) || waited.elapsed() > limit;
         if (ended && WaitingTarget) {

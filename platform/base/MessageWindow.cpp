@@ -43,6 +43,7 @@
 #include "MessageWindow.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <QEvent>
 #include <QObject>
 
@@ -501,6 +502,15 @@ bool InSendMessage()
 void ProcessMessages()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void WaitMessages(int timeoutMs)
+{
+    // The timer only wakes the wait; it goes with this call.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.start(std::max(timeoutMs, 0));
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 void ProcessSentMessages()

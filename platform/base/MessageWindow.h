@@ -12,6 +12,7 @@
 //               cancelled through its SendGate (then it returns 0, unhandled).
 // ReplyMessage  window's thread, inside a handler: releases the sender early.
 // ProcessMessages  lets pending messages (and all other queued events) run.
+// WaitMessages  sleeps until something comes (or a time-out), then lets it run.
 // ProcessSentMessages  lets only pending cross-thread sends run.
 //
 // A SendGate groups the sends of one producer (a filter graph). Closing the gate
@@ -98,6 +99,10 @@ bool InSendMessage();
 
 // UI thread: lets queued messages and events run once.
 void ProcessMessages();
+// UI thread: sleeps until a message or event comes, or `timeoutMs` passes,
+// then lets what came run (the Win32 message-aware wait). For nested loops
+// that wait for a report: they take no processor while nothing happens.
+void WaitMessages(int timeoutMs);
 // Any thread: runs the handlers of messages that other threads are blocked
 // sending to this thread's windows, and nothing else (posted messages and
 // other events wait). What a message-aware wait lets through.

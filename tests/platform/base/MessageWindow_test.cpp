@@ -176,6 +176,29 @@ TEST(MessageWindow, PostedCopiesGoWithTheWindowOrAFailedPost)
     EXPECT_EQ(Counted::alive, 0);
 }
 
+TEST(MessageWindow, WaitMessagesSleepsUntilAMessageOrTheTimeOut)
+{
+    TestWindow w;
+    std::atomic<int> handled{0};
+    w.handler = [&](TMessage &) { ++handled; };
+    ProcessMessages();  // what earlier tests left
+    auto started = std::chrono::steady_clock::now();
+    WaitMessages(50);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 40ms) << "nothing came: it waited";
+    EXPECT_EQ(handled, 0);
+
+    std::thread poster([&] {
+        std::this_thread::sleep_for(30ms);
+        PostMessage(w.wnd, WM_TEST, 0, 0);
+    });
+    started = std::chrono::steady_clock::now();
+    while (handled == 0 && std::chrono::steady_clock::now() - started < kTimeout)
+        WaitMessages(5000);
+    poster.join();
+    EXPECT_EQ(handled, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 4s) << "the post woke the wait";
+}
+
 TEST(MessageWindow, SendOnOwnThreadIsDirectCall)
 {
     TestWindow w;

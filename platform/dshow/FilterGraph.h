@@ -171,6 +171,7 @@ private:
     std::vector<ComPtr<IMediaSeeking>> SeekableFilters() const;
     HRESULT SeekAll(LONGLONG *pCurrent, DWORD dwCurrentFlags, LONGLONG *pStop, DWORD dwStopFlags);
     bool PresentedPosition(REFERENCE_TIME *pPosition) const;
+    bool PresentedStreamTime(REFERENCE_TIME *pStreamTime) const;
     void KeepResume(REFERENCE_TIME position);
     void ForgetResume();
     void ResumeWhereStopped();

@@ -224,8 +224,17 @@ HRESULT CFilterGraph::Run()
         if (FAILED(paused))
             return paused;
     }
-    // Stream time goes on from where the pause left it.
-    const REFERENCE_TIME tStart = m_clock ? ClockTime() - m_pausedStreamTime : 0;
+    // Stream time goes on from where the pause left it, or from the paused
+    // picture when that is well ahead: pictures swallowed on the way to a
+    // target put it ahead of the clock, and the renderer would hold it (and
+    // the sound run on) until the clock caught up. A picture cued by an
+    // ordinary pause is at most a frame or two ahead and waits for its time.
+    constexpr REFERENCE_TIME kWellAhead = 1000000;  // 100 ms
+    REFERENCE_TIME resumeAt = m_pausedStreamTime;
+    REFERENCE_TIME shown = 0;
+    if (PresentedStreamTime(&shown) && shown > m_pausedStreamTime + kWellAhead)
+        resumeAt = shown;
+    const REFERENCE_TIME tStart = m_clock ? ClockTime() - resumeAt : 0;
     const HRESULT hr = Run(tStart);
     return FAILED(hr) ? hr : paused;
 }

@@ -137,6 +137,15 @@ bool CFilterGraph::PresentedPosition(REFERENCE_TIME *pPosition) const
     return false;
 }
 
+bool CFilterGraph::PresentedStreamTime(REFERENCE_TIME *pStreamTime) const
+{
+    for (const ComPtr<IBaseFilter> &filter : DownstreamFirst())
+        if (auto presented = ComQuery<IPresentedPosition>(filter.Get()))
+            if (presented->GetPresentedStreamTime(pStreamTime) == S_OK)
+                return true;
+    return false;
+}
+
 HRESULT CFilterGraph::GetPositions(LONGLONG *pCurrent, LONGLONG *pStop)
 {
     HRESULT hr = S_OK;

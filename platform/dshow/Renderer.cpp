@@ -169,6 +169,7 @@ HRESULT CBaseRenderer::Pause()
         m_bAbort = false;
         m_bEOS = m_bEOSDelivered = false;
         m_presented.store(kNotPresented);
+        m_presentedStream.store(kNotPresented);
     }
     CancelAdviseLocked();
     const HRESULT hr = CBaseFilter::Pause();
@@ -228,6 +229,7 @@ HRESULT CBaseRenderer::BeginFlush()
         AbortLocked();
         m_bEOS = m_bEOSDelivered = false;
         m_flushedPicture = m_presented.exchange(kNotPresented);
+        m_presentedStream.store(kNotPresented);
     }
     WaitForReceiveToComplete();
     return S_OK;
@@ -345,6 +347,7 @@ void CBaseRenderer::NotePresentedLocked(IMediaSample *pSample)
     if (FAILED(pSample->GetTime(&start, &stop)))
         return;
     const double scaled = static_cast<double>(start) * (m_segmentRate > 0 ? m_segmentRate : 1.0);
+    m_presentedStream.store(start);
     m_presented.store(m_segmentStart + std::llround(scaled));
 }
 
@@ -356,6 +359,17 @@ void CBaseRenderer::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, doub
         m_segmentRate = dRate;
     }
     OnNewSegment(tStart, tStop, dRate);
+}
+
+HRESULT CBaseRenderer::GetPresentedStreamTime(REFERENCE_TIME *pStreamTime)
+{
+    if (!pStreamTime)
+        return E_POINTER;
+    const REFERENCE_TIME presented = m_presentedStream.load();
+    if (presented == kNotPresented)
+        return S_FALSE;
+    *pStreamTime = presented;
+    return S_OK;
 }
 
 HRESULT CBaseRenderer::GetPresentedPosition(REFERENCE_TIME *pPosition)
@@ -388,7 +402,12 @@ bool CBaseRenderer::IsTimeToRenderLocked()
     }
     if (m_dwAdvise == 0 || m_adviseDue != due) {
         CancelAdviseLocked();
-        if (FAILED(m_pClock->AdviseTime(m_tStart, start, &m_RenderEvent, &m_dwAdvise)))
+        // A run resumed ahead of a clock that started near zero has a
+        // negative start, which advises refuse; the due time itself is later
+        // than now, so it is a valid base.
+        const bool negativeBase = m_tStart < 0;
+        if (FAILED(m_pClock->AdviseTime(negativeBase ? due : m_tStart, negativeBase ? 0 : start, &m_RenderEvent,
+                                        &m_dwAdvise)))
             return true;
         m_adviseDue = due;
     }

@@ -30,6 +30,9 @@ struct IPresentedPosition : IUnknown {
     // flush; E_NOTIMPL for a renderer whose presentation is not where its
     // stream stands (the audio renderer writes ahead of what is heard).
     virtual HRESULT GetPresentedPosition(REFERENCE_TIME *pPosition) = 0;
+    // The same sample's start in stream time (unscaled), for resuming a run
+    // where the paused picture stands; same results.
+    virtual HRESULT GetPresentedStreamTime(REFERENCE_TIME *pStreamTime) = 0;
 
 protected:
     ~IPresentedPosition() = default;
@@ -85,6 +88,7 @@ public:
     ULONG GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
     HRESULT GetPresentedPosition(REFERENCE_TIME *pPosition) override;
+    HRESULT GetPresentedStreamTime(REFERENCE_TIME *pStreamTime) override;
 
     // ---- For derived classes ----
     virtual HRESULT CheckMediaType(const CMediaType *pmt) = 0;
@@ -159,6 +163,7 @@ private:
     // Written under m_RendererLock, read anywhere; kNotPresented when none.
     static constexpr REFERENCE_TIME kNotPresented = INT64_MIN;
     std::atomic<REFERENCE_TIME> m_presented{kNotPresented};
+    std::atomic<REFERENCE_TIME> m_presentedStream{kNotPresented};  // its stream time
     REFERENCE_TIME m_flushedPicture = kNotPresented;  // m_RendererLock: what a flush took away
     REFERENCE_TIME m_segmentStart = 0;  // m_RendererLock: the segment, as NewSegment told it
     double m_segmentRate = 1.0;

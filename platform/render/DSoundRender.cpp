@@ -57,8 +57,12 @@ private:
 
 // ---- CAudioClock -------------------------------------------------------------------
 
+// It starts from the system's time, as clocks that count from boot do: a run
+// that resumes ahead of the clock's time then never gets a negative start,
+// which advises refuse.
 CAudioClock::CAudioClock(std::shared_ptr<AudioOutput> output)
-    : m_output(std::move(output)), m_anchorSystem(SystemNow()), m_thread([this] { TimerLoop(); })
+    : m_output(std::move(output)), m_anchor(SystemNow()), m_anchorSystem(m_anchor), m_last(m_anchor),
+      m_thread([this] { TimerLoop(); })
 {
 }
 
@@ -230,6 +234,8 @@ HRESULT CDSoundRender::ShouldDrawSampleNow(IMediaSample *pMediaSample, REFERENCE
 
 HRESULT CDSoundRender::DoRenderSample(IMediaSample *pMediaSample)
 {
+    if (IsWhollyLate(pMediaSample))
+        return S_OK;
     BYTE *data = nullptr;
     const LONG length = pMediaSample->GetActualDataLength();
     if (FAILED(pMediaSample->GetPointer(&data)) || !data || length <= 0)
@@ -246,6 +252,19 @@ HRESULT CDSoundRender::DoRenderSample(IMediaSample *pMediaSample)
     WaitForRoom();
     m_output->Write(reinterpret_cast<const BYTE *>(samples.data()), count * sizeof(int16_t));
     return S_OK;
+}
+
+// Sound that would be heard well after its time while running: a run that
+// resumed from a picture ahead of the clock (pictures swallowed on the way
+// to a target) leaves the sound before that picture behind; playing it would
+// put the sound that far behind the picture for good.
+bool CDSoundRender::IsWhollyLate(IMediaSample *pMediaSample)
+{
+    REFERENCE_TIME start = 0, stop = 0, now = 0;
+    if (State() != State_Running || FAILED(pMediaSample->GetTime(&start, &stop)) || FAILED(StreamTime(now)))
+        return false;
+    constexpr REFERENCE_TIME kLateness = 2500000;  // 250 ms: more than any jitter
+    return stop + kLateness < now + m_output->QueuedTime();
 }
 
 // Until no more than `most` is queued, or a state change or flush is under

@@ -81,6 +81,7 @@ public:
     // What was written is ahead of what was heard: the graph goes by its
     // clock instead.
     HRESULT GetPresentedPosition(REFERENCE_TIME *) override { return E_NOTIMPL; }
+    HRESULT GetPresentedStreamTime(REFERENCE_TIME *) override { return E_NOTIMPL; }
     // No still picture to lose.
     bool RepaintsWhenPaused() const override { return false; }
 
@@ -104,6 +105,7 @@ public:
     static constexpr REFERENCE_TIME kLead = 2000000;  // 200 ms queued ahead
 
 private:
+    bool IsWhollyLate(IMediaSample *pMediaSample);
     void WaitForRoom();
     void WaitUntilQueued(REFERENCE_TIME most);
 

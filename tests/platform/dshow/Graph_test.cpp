@@ -282,6 +282,27 @@ TEST_F(GraphTest, RunningPresentsOnTheGraphClockFromWhereThePauseLeftIt)
     EXPECT_EQ(position, 2 * kFrame);
 }
 
+// Pictures swallowed on the way to a target leave the paused picture well
+// ahead of the clock: running goes on from that picture, not from the clock
+// (here before the clock's zero, which the renderer's waits must bear).
+TEST_F(GraphTest, RunningGoesOnFromAPausedPictureWellAheadOfTheClock)
+{
+    Chain chain(graph.Get(), 50, true);
+    auto clock = MakeCom<CManualClock>(5000);
+    UseClock(clock.Get());
+    for (int i = 0; i < 10; ++i)
+        chain.filter->drop.insert(i);  // frames 0-9 never reach the renderer
+    ASSERT_TRUE(SUCCEEDED(control->Pause()));
+    ASSERT_EQ(WaitState(5000), S_OK);
+    EXPECT_EQ(chain.renderer->Frames(true), std::vector<int>{10});
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    ASSERT_TRUE(WaitUntil([&] { return chain.renderer->Frames().size() == 1; }));  // at once
+    clock->Advance(kFrame);
+    ASSERT_TRUE(WaitUntil([&] { return chain.renderer->Frames().size() == 2; }));
+    EXPECT_EQ(chain.renderer->Frames(), (std::vector<int>{10, 11}));
+    EXPECT_EQ(chain.renderer->Presented().back().clock, 5000 + kFrame);
+}
+
 TEST_F(GraphTest, WithoutAClockEverythingIsPresentedAtOnceAndCompletesOnce)
 {
     Chain chain(graph.Get(), 20, true);

@@ -224,6 +224,27 @@ TEST(DSoundRender, PausedSampleIsWrittenOnceAtRun)
     EXPECT_EQ(output->QueuedTime(), kTenth);
 }
 
+// A run that resumes ahead of the sound (pictures swallowed on the way to a
+// target) leaves the sound before it behind rather than play it late for good.
+TEST(DSoundRender, SoundWhollyBehindARunningClockIsLeftOut)
+{
+    auto output = std::make_shared<ManualOutput>();
+    AudioRig rig(output);
+    ComPtr<IReferenceClock> clock = ComQuery<IReferenceClock>(rig.renderer);
+    rig.renderer->SetSyncSource(clock.Get());
+    rig.renderer->Pause();
+    rig.source->Pause();
+    const REFERENCE_TIME tStart = ClockTime(rig.renderer.Get()) - 10 * kTenth;  // stream time 1 s
+    rig.renderer->Run(tStart);
+    rig.source->Run(tStart);
+    rig.Feed(2);  // 0 to 0.2 s: all of it long past
+    rig.feeder.join();
+    EXPECT_EQ(output->QueuedTime(), 0);
+    rig.source->Push(Tone(kRate / 10, 1), 10 * kTenth, 11 * kTenth);  // now
+    EXPECT_EQ(output->QueuedTime(), kTenth);
+    rig.renderer->SetSyncSource(nullptr);
+}
+
 // A pause that comes while the streaming thread has the renderer's lock but
 // has not started waiting for room yet: the thread must not wait for a queue
 // that the paused device no longer plays, or the pause never gets the lock.

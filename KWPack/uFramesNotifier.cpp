@@ -2,7 +2,9 @@
 
 #include "KWPack/uNotifier.h"
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 TFramesNotifier::TFramesNotifier()
     : CTransInPlaceFilter(L"Vostrel's FramesNotifier", CLSID_VostrelFramesNotifier, false)
@@ -72,8 +74,17 @@ HRESULT TFramesNotifier::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop,
     CAutoLock lock(m_csReceive);
     FSegmentStart = tStart;
     FRate = dRate > 0 ? dRate : 1.0;
-    if (tStart == 0)
+    if (tStart == 0) {
         FResync = true;
+    } else if (FResync) {
+        // Streaming starts inside the file: no picture has set a base, and
+        // the segment's times count from its start. Taking the first
+        // picture as the start would be a picture off wherever the first one
+        // shown is not the first one sent (leading pictures of an open group
+        // dropped after a key-frame seek).
+        FTimeBase = 0;
+        FResync = false;
+    }
     return hr;
 }
 
@@ -85,9 +96,11 @@ HRESULT TFramesNotifier::BeginFlush()
 
 HRESULT TFramesNotifier::Stop()
 {
+    FStopping = true;  // before the base class waits for the streaming thread
     const bool notify = NotifyOn.exchange(false);
     const HRESULT hr = CTransInPlaceFilter::Stop();
     NotifyOn = notify;
+    FStopping = false;
     return hr;
 }
 
@@ -121,10 +134,25 @@ void TFramesNotifier::CheckTargets(REFERENCE_TIME now)
         if (!FArmed[slot] || !(FTargets[slot] - half < now))
             continue;
         FArmed[slot] = false;
-        if (const HWND wnd = FTargetWindows[slot])
+        if (const HWND wnd = FTargetWindows[slot]) {
+            WaitForOpenGate();
             SendGraphMessage(wnd, WM_NAV_TARGETREACHED, WPARAM(uint32_t(FTargets[slot])),
                              LPARAM(uint32_t(now)));
+        }
     }
+}
+
+// A seek keeps the graph's send gate closed until its sources have started
+// streaming again, and a new streaming thread can reach the target before it
+// opens. A refused send would lose the target: its picture swallowed and no
+// one told. So the report waits for the gate, unless this filter is being
+// flushed or stopped, which is what the gate is closed for.
+void TFramesNotifier::WaitForOpenGate()
+{
+    SendGate *const gate = m_pSendGate;
+    const int flushes = Flushes;
+    while (gate && !gate->IsOpen() && Flushes == flushes && !FStopping)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void TFramesNotifier::ReportTime(REFERENCE_TIME now)

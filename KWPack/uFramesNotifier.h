@@ -98,6 +98,9 @@ private:
     std::array<std::atomic<REFERENCE_TIME>, 2> FTargets{};
     std::array<std::atomic<HWND>, 2> FTargetWindows{};
     std::array<std::atomic<bool>, 2> FArmed{};
+    std::atomic<bool> FStopping{false};  // Stop has begun
+
+    void WaitForOpenGate();
 
     // Written while connecting, or by the input pin when a sample brings a
     // new type.

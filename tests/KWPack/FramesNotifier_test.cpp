@@ -4,10 +4,13 @@
 #include "KWPack/uFramesNotifier.h"
 
 #include "KWPack/uNotifier.h"
+#include "platform/dshow/FilterCatalogue.h"
+#include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/GraphTestKit.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -170,6 +173,74 @@ TEST_F(FramesNotifierTest, SwallowsUntilTheTargetAndDeliversTheTargetItself)
     for (int i = 0; i < 6; ++i)
         harness->Push(i);
     EXPECT_EQ(rx.Read(rx.targets).back().second, uint32_t(3 * kFrame));
+}
+
+// A seek holds reports back (the graph's send gate) until its sources stream
+// again; a new streaming thread reaching the target meanwhile waits for the
+// report to get through rather than swallow the target unheard. A stop still
+// releases it.
+TEST_F(FramesNotifierTest, ATargetReachedWhileReportsAreHeldBackWaitsForThem)
+{
+    Connect();
+    ComPtr<IGraphBuilder> graph;
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                               graph.ReleaseAndGetVoidAddress()),
+              S_OK);
+    notifier->JoinFilterGraph(graph.Get(), L"Frames notifier");
+    SendGate *gate = ComQuery<IGraphSendGate>(graph)->GetSendGate();
+    gate->Close();
+    notifier->PassFrames = false;
+    notifier->SetTargetWindow(0, rx.wnd);
+    notifier->SetTarget(0, 2 * kFrame);
+    rx.onTarget = [this] { notifier->PassFrames = true; };
+    std::atomic<bool> done{false};
+    std::thread streaming([&] {
+        for (int i = 0; i < 5; ++i)
+            harness->Push(i);
+        done = true;
+    });
+    for (int i = 0; i < 20; ++i) {
+        ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_FALSE(done) << "the report waits while reports are held back";
+    gate->Open();
+    while (!done)
+        ProcessMessages();
+    streaming.join();
+    EXPECT_EQ(harness->Frames(), (std::vector<int>{2, 3, 4}));
+    EXPECT_EQ(rx.Read(rx.targets).size(), 1u);
+
+    // Stopping lets a waiting report go unheard instead of waiting forever.
+    gate->Close();
+    harness->NewSegment(0, MAX_TIME, 1.0);
+    notifier->PassFrames = false;
+    notifier->SetTarget(0, kFrame);
+    done = false;
+    std::thread stopped([&] {
+        harness->Push(0);
+        harness->Push(1);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    harness->Stop();
+    stopped.join();
+    EXPECT_TRUE(done);
+    EXPECT_EQ(rx.Read(rx.targets).size(), 1u);
+    notifier->JoinFilterGraph(nullptr, nullptr);
+}
+
+// Streaming that starts inside the file: the segment's times count from its
+// start, whatever picture comes first (leading pictures of an open group are
+// dropped after a key-frame seek).
+TEST_F(FramesNotifierTest, StreamingThatStartsInsideTheFileCountsFromTheSegmentStart)
+{
+    Connect();
+    harness->NewSegment(49 * kFrame, MAX_TIME, 1.0);
+    harness->Push(1);
+    EXPECT_EQ(notifier->CurrentTime, 50 * kFrame);
+    harness->Push(2);
+    EXPECT_EQ(notifier->CurrentTime, 51 * kFrame);
 }
 
 // The receiver falls behind by more than the ring: each posted time keeps

@@ -1,6 +1,8 @@
 // Intelligent connect: IGraphBuilder::Connect and Render.
 //
-// Connect tries the direct connection first. Failing that, for each type the
+// Connect tries the direct connection first, then the filters already in the
+// graph that have a free input and a free output (an application puts the
+// decoder it wants there before connecting). Failing that, for each type the
 // output pin offers (in its order), the catalogue's filters whose input takes
 // that type are tried by merit, highest first: each is shown to the builder
 // callback (SelectedFilter may veto it), created, shown again (CreatedFilter
@@ -42,6 +44,14 @@ std::vector<ComPtr<IPin>> FreePins(IBaseFilter *filter, PIN_DIRECTION wanted, bo
     return pins;
 }
 
+ComPtr<IBaseFilter> OwnerOf(IPin *pin)
+{
+    PIN_INFO info{};
+    if (FAILED(pin->QueryPinInfo(&info)))
+        return nullptr;
+    return ComPtr<IBaseFilter>::Attach(info.pFilter);  // QueryPinInfo added the reference
+}
+
 } // namespace
 
 ComPtr<IAMGraphBuilderCallback> CFilterGraph::BuilderCallback() const
@@ -76,6 +86,27 @@ HRESULT CFilterGraph::Connect(IPin *ppinOut, IPin *ppinIn)
         return VFW_E_NOT_STOPPED;
     if (SUCCEEDED(ConnectDirect(ppinOut, ppinIn, nullptr)))
         return S_OK;
+    std::vector<ComPtr<IBaseFilter>> present;
+    for (const Entry &e : m_filters)
+        if (e.filter.Get() != OwnerOf(ppinOut).Get() && e.filter.Get() != OwnerOf(ppinIn).Get())
+            present.push_back(e.filter);
+    for (const ComPtr<IBaseFilter> &filter : present) {
+        const auto outputs = FreePins(filter.Get(), PINDIR_OUTPUT);
+        if (outputs.empty())
+            continue;
+        for (const ComPtr<IPin> &input : FreePins(filter.Get(), PINDIR_INPUT)) {
+            if (FAILED(ConnectDirect(ppinOut, input.Get(), nullptr)))
+                continue;
+            for (const ComPtr<IPin> &out : outputs)
+                if (SUCCEEDED(ConnectDirect(out.Get(), ppinIn, nullptr))
+                    || SUCCEEDED(ConnectThroughCatalogue(out.Get(), ppinIn, 1)))
+                    return S_OK;
+            // It takes the stream but leads nowhere: it stays, unconnected.
+            Disconnect(ppinOut);
+            Disconnect(input.Get());
+            break;
+        }
+    }
     return SUCCEEDED(ConnectThroughCatalogue(ppinOut, ppinIn, 0)) ? S_OK : VFW_E_CANNOT_CONNECT;
 }
 

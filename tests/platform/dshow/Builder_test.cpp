@@ -61,6 +61,23 @@ public:
     }
 };
 
+// Takes what Decoder takes, gives RGB24.
+class Rgb24Decoder : public Decoder {
+public:
+    using Decoder::Decoder;
+    HRESULT CheckTransform(const CMediaType *, const CMediaType *out) override
+    {
+        return out->Subtype() == MEDIASUBTYPE_RGB24 ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    HRESULT GetMediaType(int i, CMediaType *pmt) override
+    {
+        if (i != 0)
+            return i < 0 ? E_INVALIDARG : VFW_S_NO_MORE_ITEMS;
+        *pmt = TestVideoType(MEDIASUBTYPE_RGB24);
+        return S_OK;
+    }
+};
+
 template <class T, class... Args>
 CreateFunction Factory(Args... args)
 {
@@ -106,6 +123,15 @@ public:
     std::set<CLSID> vetoSelected, vetoCreated;
     std::vector<CLSID> selected, created;
 };
+
+IBaseFilter *OwnerOfPin(IPin *pin)
+{
+    PIN_INFO info{};
+    pin->QueryPinInfo(&info);
+    if (info.pFilter)
+        info.pFilter->Release();  // the graph keeps it
+    return info.pFilter;
+}
 
 class BuilderTest : public ::testing::Test {
 protected:
@@ -184,6 +210,42 @@ TEST_F(BuilderTest, TheCallbackCanVetoASelectedOrACreatedFilter)
     EXPECT_EQ(graph->Connect(source->Out(), renderer->InputPin()), VFW_E_CANNOT_CONNECT);
     EXPECT_EQ(FilterNames(), (std::vector<std::wstring>{L"Source", L"Renderer"}));
     ComQuery<IObjectWithSite>(graph)->SetSite(nullptr);
+}
+
+TEST_F(BuilderTest, ConnectGoesThroughADecoderAlreadyInTheGraphBeforeTheCatalogue)
+{
+    RegisterFilter(DecoderEntry(CLSID_DecoderB, L"Decoder B", MERIT_PREFERRED));
+    // The application's choice, of a class the catalogue does not even list.
+    auto chosen = MakeCom<Decoder>(CLSID_DecoderA);
+    ASSERT_EQ(graph->AddFilter(chosen.Get(), L"Chosen"), S_OK);
+    auto callback = MakeCom<Callback>();
+    ComQuery<IObjectWithSite>(graph)->SetSite(static_cast<IAMGraphBuilderCallback *>(callback.Get()));
+    ASSERT_EQ(graph->Connect(source->Out(), renderer->InputPin()), S_OK);
+    EXPECT_EQ(FilterNames(), (std::vector<std::wstring>{L"Source", L"Renderer", L"Chosen"}));
+    EXPECT_TRUE(callback->selected.empty());  // the catalogue was not needed
+    ComPtr<IPin> peer;
+    ASSERT_EQ(source->Out()->ConnectedTo(peer.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_EQ(OwnerOfPin(peer.Get()), static_cast<IBaseFilter *>(chosen.Get()));
+    ComQuery<IObjectWithSite>(graph)->SetSite(nullptr);
+}
+
+TEST_F(BuilderTest, AFilterInTheGraphThatRefusesTheStreamIsPassedOverAndLeftAlone)
+{
+    RegisterFilter(DecoderEntry(CLSID_DecoderB, L"Decoder B", MERIT_PREFERRED));
+    // Takes YUY2 but gives RGB24, which the renderer refuses: the catalogue's
+    // decoder is used after it.
+    renderer->acceptsSubtype = MEDIASUBTYPE_RGB32;
+    auto deadEnd = MakeCom<Rgb24Decoder>(CLSID_DecoderA);
+    ASSERT_EQ(graph->AddFilter(deadEnd.Get(), L"Dead end"), S_OK);
+    ASSERT_EQ(graph->Connect(source->Out(), renderer->InputPin()), S_OK);
+    ComPtr<IPin> peer;
+    ASSERT_EQ(source->Out()->ConnectedTo(peer.ReleaseAndGetAddressOf()), S_OK);
+    CLSID clsid{};
+    OwnerOfPin(peer.Get())->GetClassID(&clsid);
+    EXPECT_EQ(clsid, CLSID_DecoderB);
+    EXPECT_EQ(FilterNames(), (std::vector<std::wstring>{L"Source", L"Renderer", L"Dead end", L"Decoder B"}));
+    ComPtr<IPin> deadIn;
+    EXPECT_NE(deadEnd->GetPin(0)->ConnectedTo(deadIn.ReleaseAndGetAddressOf()), S_OK);
 }
 
 TEST_F(BuilderTest, RenderEndsAtARendererInTheGraphOrFromTheCatalogue)

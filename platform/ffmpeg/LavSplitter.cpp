@@ -585,7 +585,7 @@ HRESULT CLavSplitter::SeekFile(REFERENCE_TIME target, REFERENCE_TIME *keyFrame)
     *keyFrame = target;
     if (!MainPin())
         return S_OK;
-    for (REFERENCE_TIME backoff : {REFERENCE_TIME{0}, UNITS / 2, UNITS, 5 * UNITS, 30 * UNITS}) {
+    for (REFERENCE_TIME backoff : {REFERENCE_TIME{0}, UNITS / 2, UNITS, 2 * UNITS, 5 * UNITS, 10 * UNITS, 30 * UNITS}) {
         if (SeekAttempt(target, std::min(backoff, target), keyFrame))
             return S_OK;
         if (backoff >= target)

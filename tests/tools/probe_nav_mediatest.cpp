@@ -97,6 +97,45 @@ TEST_P(ProbeNavTest, LandsOnTheExactFrameAndStepsFromIt)
     }
 }
 
+// The fast path lands on the key frame at or before a typed position, and the
+// position given is that of the picture shown (a stream whose leading
+// pictures are dropped after the key frame must not say one picture early).
+TEST_P(ProbeNavTest, TheFastPathLandsOnAKeyFrameAndSaysWhichOne)
+{
+    const NavClip c = GetParam();
+    if (c.rate.den != 1)
+        GTEST_SKIP() << "typed positions count whole frames a second";
+    const QString file = Make(c);
+    std::mt19937 random(11);
+    QStringList commands{"--fast"};
+    std::vector<int> targets;
+    for (int i = 0; i < 20; ++i) {
+        const int target = int(random() % (kFrames - 2));
+        const int perSecond = c.rate.num;
+        commands << QString("seek=0:00:%1:%2").arg(target / perSecond, 2, 10, QChar('0')).arg(target % perSecond, 2, 10, QChar('0'))
+                 << "grab=" + dir.filePath(QString("f%1.bmp").arg(i));
+        targets.push_back(target);
+    }
+    const ProbeRun r = Probe(QStringList{"nav", file} + commands, 60000);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const auto lines = Lines(r);
+    ASSERT_EQ(lines.size(), size_t(commands.size() - 1));
+    const double frame = 1e7 * c.rate.den / c.rate.num;
+    for (size_t i = 0; i < targets.size(); ++i) {
+        SCOPED_TRACE(lines[2 * i].command.toStdString());
+        const int said = int(std::llround(lines[2 * i].time / frame));
+        const int shown = IndexInBmp(dir.filePath(QString("f%1.bmp").arg(i)));
+        EXPECT_EQ(said, shown) << "the position names the picture shown";
+        EXPECT_LE(shown, targets[i]);
+        // Where the container has an index; MPEG streams are searched by
+        // stepping back, which may find an earlier key frame.
+        const QString name = QString::fromLatin1(c.name);
+        if (!name.endsWith(".ts") && !name.endsWith(".mpg")) {
+            EXPECT_GT(shown, targets[i] - 25) << "key frames are at most 25 frames apart";
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Clips, ProbeNavTest,
                          ::testing::Values(NavClip{"h264.mp4", "h264", {25, 1}}, NavClip{"h264.mkv", "h264", {25, 1}},
                                            NavClip{"h264.ts", "h264", {25, 1}}, NavClip{"mpeg2.mpg", "mpeg2", {25, 1}},

@@ -64,6 +64,12 @@ void RegisterFFmpegFilters()
                         return new CVideoDecoder(L"Vidstill Video Decoder (single thread)",
                                                  CLSID_VidstillVideoDecoderST, 1);
                     })});
+    std::vector<std::pair<GUID, GUID>> h264;
+    for (const auto &entry : ffmpeg::VideoSubtypes())
+        if (entry.codec == AV_CODEC_ID_H264)
+            h264.emplace_back(MEDIATYPE_Video, entry.subtype);
+    RegisterFilter({CLSID_SystemH264Decoder, L"DTV-DVD Video Decoder", MERIT_PREFERRED + 1, h264, false,
+                    Factory([] { return new CVideoDecoder(L"DTV-DVD Video Decoder", CLSID_SystemH264Decoder, 2); })});
     RegisterFilter({CLSID_VidstillAudioDecoder, L"Vidstill Audio Decoder", MERIT_PREFERRED,
                     InputTypes(MEDIATYPE_Audio, ffmpeg::AudioSubtypes()), false,
                     Factory([] { return new CAudioDecoder(); })});

@@ -186,6 +186,7 @@ bool TVideoMan::ConnectVideo(TVideoSource *source)
     if (source == Source && !IsPlaceholder(source))
         return true;
     ClearHost();
+    StoredFormat = TVideoData();
     Source = source ? source : NoVideo();
     if (IsPlaceholder(Source)) {
         ShowNoVideo();
@@ -202,6 +203,10 @@ bool TVideoMan::ConnectVideo(TVideoSource *source)
             site->SetSite(nullptr);
     if (ok) {
         ShowVideo();
+        // The source reports its format as it attaches, before the video
+        // counts as connected: that report sets the aspect now.
+        if (StoredFormat.VideoPresent)
+            ComputeAspect(StoredFormat);
     } else {
         DisconnectVideo(true);
         ShowBadVideo();

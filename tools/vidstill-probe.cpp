@@ -6,6 +6,7 @@
 //   dv FILE [--count N]                            DV date and time code of every analysed frame
 //   nav FILE [--fast] [--timing] COMMAND...         the frame shown after each navigation command
 //   decoders [--private DIR]                       the system and private decoder records
+//   connect FILE [--next-decoder] [--private DIR]  the video connected as the program connects it
 // frames and grab also take --source and --splitter.
 // Times are in 100 ns. Failures: one line on stderr, exit status 1.
 #include "KWPack/uMediaFormats.h"
@@ -13,6 +14,7 @@
 #include "tools/probe/ProbeDevice.h"
 #include "tools/probe/ProbeDv.h"
 #include "tools/probe/ProbeNav.h"
+#include "tools/probe/ProbeConnect.h"
 #include "tools/probe/ProbeDecoders.h"
 #include "tools/probe/ProbeGraph.h"
 
@@ -34,7 +36,7 @@ struct Args {
 const char kUsage[] = "usage: vidstill-probe info FILE [--source NAME] [--splitter NAME] | "
                       "frames FILE [--from T] [--count N] | grab FILE --at T --out PATH.bmp | device FILE "
                       "| dv FILE [--count N] | nav FILE [--fast] [--timing] COMMAND... "
-                      "| decoders [--private DIR] (frames and grab also take --source and --splitter)";
+                      "| decoders [--private DIR] | connect FILE [--next-decoder] [--private DIR] (frames and grab also take --source and --splitter)";
 
 Args Parse(int argc, char **argv)
 {
@@ -190,6 +192,11 @@ int main(int argc, char **argv)
         if (argc >= 2 && std::string(argv[1]) == "nav") {
             RegisterProbeFilters();
             ProbeNav(std::vector<std::string>(argv + 2, argv + argc));
+            return 0;
+        }
+        if (argc >= 2 && std::string(argv[1]) == "connect") {
+            RegisterProbeFilters();
+            ProbeConnect(std::vector<std::string>(argv + 2, argv + argc));
             return 0;
         }
         if (argc >= 2 && std::string(argv[1]) == "decoders") {

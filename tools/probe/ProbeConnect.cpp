@@ -1,0 +1,141 @@
+#include "tools/probe/ProbeConnect.h"
+
+#include "KWPack/uLinkEdit.h"
+#include "KWPack/uMediaDevices.h"
+#include "KWPack/uMediaFactory.h"
+#include "KWPack/uNavMan.h"
+#include "KWPack/uVideoMan.h"
+#include "tools/probe/ProbeGraph.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QWidget>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+struct ConnectArgs {
+    std::string file;
+    std::string privateFolder;
+    bool nextDecoder = false;
+};
+
+ConnectArgs ParseConnect(const std::vector<std::string> &args)
+{
+    ConnectArgs a;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--next-decoder") {
+            a.nextDecoder = true;
+        } else if (args[i] == "--private") {
+            if (i + 1 >= args.size())
+                throw ProbeError("missing value for --private");
+            a.privateFolder = args[++i];
+        } else if (args[i].rfind("--", 0) == 0) {
+            throw ProbeError("unknown option for connect: " + args[i]);
+        } else if (a.file.empty()) {
+            a.file = args[i];
+        } else {
+            throw ProbeError("connect takes one FILE");
+        }
+    }
+    if (a.file.empty())
+        throw ProbeError("connect needs a FILE");
+    if (a.privateFolder.empty()) {
+        const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+        a.privateFolder = QFileInfo(self).dir().filePath(QStringLiteral("../bin/")).toStdString();
+    }
+    return a;
+}
+
+QString Guid(REFGUID guid) { return QString::fromStdString(GuidToString(guid)); }
+
+// Paused on the first picture, with the reports of the first samples handled.
+void Settle(TNavMan &nav)
+{
+    nav.Quiet = true;
+    nav.SetRange(true, -1, -1);
+    nav.Quiet = false;
+    nav.Pause();
+    nav.WaitForStableState();
+    ProcessMessages();
+}
+
+QJsonObject Report(const TVideoMan &vid, const TNavMan &nav, const QString &decoderName)
+{
+    QJsonObject decoder{{"name", decoderName}, {"clsid", Guid(vid.DecoderClsid)}};
+    const QJsonArray key{Guid(vid.MediaKey.majortype), Guid(vid.MediaKey.subtype), Guid(vid.MediaKey.formattype)};
+    const QString status = vid.VideoState != TVideoMan::vsConnected && vid.StatusText ? vid.StatusText->RichText()
+                                                                                       : QString();
+    // No audio manager takes part yet: the sound is not connected.
+    return QJsonObject{{"video_state", vid.VideoState},
+                       {"decoder", decoder},
+                       {"media_key", key},
+                       {"aspect", QJsonArray{vid.AspectX, vid.AspectY}},
+                       {"status_text", status},
+                       {"audio_decoder", QJsonValue::Null},
+                       {"audio_status", QStringLiteral("not connected")},
+                       {"frame_duration", static_cast<qint64>(nav.FrameDuration)}};
+}
+
+void Print(const QJsonObject &object)
+{
+    std::printf("%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+void ProbeConnect(const std::vector<std::string> &args)
+{
+    const ConnectArgs a = ParseConnect(args);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("VIDSTILL_AUDIO"))
+        qputenv("VIDSTILL_AUDIO", "silent");
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    });
+    int argc = 1;
+    char name[] = "vidstill-probe";
+    char *argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    QWidget host;
+    host.resize(640, 480);
+    std::unique_ptr<TNavMan> nav(TKWActionComponent::New<TNavMan>());
+    TMediaFactory factory;
+    factory.SetGrapheMan(nav.get());
+    std::unique_ptr<TVideoMan> vid(TKWActionComponent::New<TVideoMan>());
+    vid->Setwindow(&host);
+    TPrivateFilters privateFilters;
+    if (privateFilters.Load(QString::fromStdString(a.privateFolder)))
+        vid->SetFallbackVideoDecoder(privateFilters.Record(TPrivateFilters::pfLAVVideo));
+    vid->OnRestorePrivate = [&privateFilters](const TFilterRec *rec) { return privateFilters.RestorePrivate(rec); };
+    QString decoderName = NoVideoDecoder().Name();
+    vid->OnNotifyVideoDecoder = [&decoderName](const QString &text) { decoderName = text; };
+
+    TFileDevice *device = factory.GetDevice(QFile::decodeName(a.file.c_str()));
+    if (!device || !device->Valid())
+        throw ProbeError("cannot open " + a.file);
+    vid->ResetForNewFile();
+    if (vid->ConnectVideo(device->VideoSources()[0])) {
+        nav->RemoveUnconnectedFilters();
+        vid->FramesNotifier->SetNotify(true);
+        Settle(*nav);
+    }
+    Print(Report(*vid, *nav, decoderName));
+    if (a.nextDecoder) {
+        if (vid->NextVideoDecoder())
+            Settle(*nav);
+        Print(Report(*vid, *nav, decoderName));
+    }
+    nav->Stop();
+    vid->DisconnectVideo(false);
+    vid.reset();
+}

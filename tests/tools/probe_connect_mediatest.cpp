@@ -39,9 +39,9 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_F(ProbeConnectTest, AnH264FileConnectsThenSwitchesToTheNextDecoder)
+TEST_F(ProbeConnectTest, AnH264FileConnectsThenSwitchesToTheNextDecoderKeepingItsSound)
 {
-    const ProbeRun r = Probe({"connect", Clip("a.mp4", "h264"), "--next-decoder"});
+    const ProbeRun r = Probe({"connect", Clip("a.mp4", "h264", 1), "--next-decoder"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const auto objects = Objects(r);
     ASSERT_EQ(objects.size(), 2u) << r.out.toStdString();
@@ -56,6 +56,10 @@ TEST_F(ProbeConnectTest, AnH264FileConnectsThenSwitchesToTheNextDecoder)
     EXPECT_EQ(second["decoder"]["name"].toString(), "Vidstill Video Decoder (single thread)");
     EXPECT_EQ(second["video_state"].toInt(), 1);
     EXPECT_EQ(second["media_key"], first["media_key"]);
+    for (const QJsonObject &o : objects) {
+        EXPECT_EQ(o["audio_decoder"]["name"].toString(), "Vidstill Audio Decoder");
+        EXPECT_EQ(o["audio_status"].toString(), "on");
+    }
 }
 
 TEST_F(ProbeConnectTest, ASoundFileShowsTheNoVideoPanelAndAMissingFileFails)
@@ -67,6 +71,7 @@ TEST_F(ProbeConnectTest, ASoundFileShowsTheNoVideoPanelAndAMissingFileFails)
     EXPECT_EQ(objects[0]["video_state"].toInt(), 0);
     EXPECT_EQ(objects[0]["decoder"]["name"].toString(), "No Video decoder");
     EXPECT_TRUE(objects[0]["status_text"].toString().contains("No video stream has been connected"));
+    EXPECT_EQ(objects[0]["audio_status"].toString(), "on");  // PCM goes straight to the renderer
 
     const ProbeRun missing = Probe({"connect", dir.filePath("none.mkv")});
     EXPECT_EQ(missing.exitCode, 1);

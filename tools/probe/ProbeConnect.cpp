@@ -1,5 +1,6 @@
 #include "tools/probe/ProbeConnect.h"
 
+#include "KWPack/uAudioMan.h"
 #include "KWPack/uLinkEdit.h"
 #include "KWPack/uMediaDevices.h"
 #include "KWPack/uMediaFactory.h"
@@ -66,20 +67,42 @@ void Settle(TNavMan &nav)
     ProcessMessages();
 }
 
-QJsonObject Report(const TVideoMan &vid, const TNavMan &nav, const QString &decoderName)
+QString StatusName(TAudioStatus status)
 {
-    QJsonObject decoder{{"name", decoderName}, {"clsid", Guid(vid.DecoderClsid)}};
+    switch (status) {
+    case asNoAudio:
+        return QStringLiteral("no audio");
+    case asErrorAudio:
+        return QStringLiteral("error");
+    case asBadAudio:
+        return QStringLiteral("bad audio");
+    case asMuted:
+        return QStringLiteral("muted");
+    case asAudioOn:
+        return QStringLiteral("on");
+    }
+    return QString();
+}
+
+struct Names {
+    QString video;
+    QString audio;
+};
+
+QJsonObject Report(const TVideoMan &vid, const TAudioMan &aud, const TNavMan &nav, const Names &names)
+{
+    QJsonObject decoder{{"name", names.video}, {"clsid", Guid(vid.DecoderClsid)}};
+    QJsonObject audioDecoder{{"name", names.audio}, {"clsid", Guid(aud.DecoderClsid)}};
     const QJsonArray key{Guid(vid.MediaKey.majortype), Guid(vid.MediaKey.subtype), Guid(vid.MediaKey.formattype)};
     const QString status = vid.VideoState != TVideoMan::vsConnected && vid.StatusText ? vid.StatusText->RichText()
                                                                                        : QString();
-    // No audio manager takes part yet: the sound is not connected.
     return QJsonObject{{"video_state", vid.VideoState},
                        {"decoder", decoder},
                        {"media_key", key},
                        {"aspect", QJsonArray{vid.AspectX, vid.AspectY}},
                        {"status_text", status},
-                       {"audio_decoder", QJsonValue::Null},
-                       {"audio_status", QStringLiteral("not connected")},
+                       {"audio_decoder", audioDecoder},
+                       {"audio_status", StatusName(aud.Status())},
                        {"frame_duration", static_cast<qint64>(nav.FrameDuration)}};
 }
 
@@ -113,29 +136,38 @@ void ProbeConnect(const std::vector<std::string> &args)
     factory.SetGrapheMan(nav.get());
     std::unique_ptr<TVideoMan> vid(TKWActionComponent::New<TVideoMan>());
     vid->Setwindow(&host);
+    std::unique_ptr<TAudioMan> aud(TKWActionComponent::New<TAudioMan>());
     TPrivateFilters privateFilters;
-    if (privateFilters.Load(QString::fromStdString(a.privateFolder)))
+    if (privateFilters.Load(QString::fromStdString(a.privateFolder))) {
         vid->SetFallbackVideoDecoder(privateFilters.Record(TPrivateFilters::pfLAVVideo));
+        aud->SetFallbackAudioDecoder(privateFilters.Record(TPrivateFilters::pfLAVAudio));
+    }
     vid->OnRestorePrivate = [&privateFilters](const TFilterRec *rec) { return privateFilters.RestorePrivate(rec); };
-    QString decoderName = NoVideoDecoder().Name();
-    vid->OnNotifyVideoDecoder = [&decoderName](const QString &text) { decoderName = text; };
+    Names names{NoVideoDecoder().Name(), NoAudioDecoder().Name()};
+    vid->OnNotifyVideoDecoder = [&names](const QString &text) { names.video = text; };
+    aud->OnNotifyAudioDecoder = [&names](const QString &text) { names.audio = text; };
 
     TFileDevice *device = factory.GetDevice(QFile::decodeName(a.file.c_str()));
     if (!device || !device->Valid())
         throw ProbeError("cannot open " + a.file);
+    // The main window's order: the sound first, then the picture.
     vid->ResetForNewFile();
-    if (vid->ConnectVideo(device->VideoSources()[0])) {
+    const bool audio = device->AudioSources()[0] && aud->ConnectAudio(device->AudioSources()[0]);
+    const bool video = vid->ConnectVideo(device->VideoSources()[0]);
+    if (audio || video) {
         nav->RemoveUnconnectedFilters();
         vid->FramesNotifier->SetNotify(true);
         Settle(*nav);
     }
-    Print(Report(*vid, *nav, decoderName));
+    Print(Report(*vid, *aud, *nav, names));
     if (a.nextDecoder) {
         if (vid->NextVideoDecoder())
             Settle(*nav);
-        Print(Report(*vid, *nav, decoderName));
+        Print(Report(*vid, *aud, *nav, names));
     }
     nav->Stop();
+    aud->DisconnectAudio();
     vid->DisconnectVideo(false);
+    aud.reset();
     vid.reset();
 }

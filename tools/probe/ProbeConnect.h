@@ -1,13 +1,14 @@
 // vidstill-probe connect FILE [--next-decoder] [--private DIR]: the file's
-// first video source connected as the main window connects it (the video
-// manager on an offscreen host, the navigation manager's graph, the sound
-// kept silent), paused on its first picture. Prints one JSON object: the
+// first audio and video sources connected as the main window connects them
+// (the audio manager, then the video manager on an offscreen host, into the
+// navigation manager's graph, the sound kept silent), paused on the first
+// picture. Prints one JSON object: the
 // video state, the decoder (name and class identifier), the media key, the
 // aspect after the format report, the status panel's text, the audio
 // decoder and status, and the frame duration the navigation manager got.
 // With --next-decoder the video manager then switches to the next decoder
 // once and a second object follows. The private decoders of DIR (by default
-// the build's private folder beside the tool) give the fallback decoder.
+// the build's private folder beside the tool) give the fallback decoders.
 //
 // Main thread only. Needs the FFmpeg and renderer filters registered.
 #pragma once

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDrag>
 #include <QMimeData>
+#include <QSysInfo>
 #include <QUrl>
 
 namespace {
@@ -22,6 +23,20 @@ QList<QUrl> GnomeCopiedUrls(const QByteArray &payload)
     return urls;
 }
 
+// A file of this machine named in full: "file:relative" or a file on another
+// host is not one a drop or a paste can open.
+bool IsLocalFile(const QUrl &url)
+{
+    if (!url.isValid() || !url.isLocalFile())
+        return false;
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) != 0 &&
+        host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0)
+        return false;
+    // Not QDir::isAbsolutePath: it takes ":name" (a Qt resource) as absolute.
+    return url.path().startsWith(QLatin1Char('/'));
+}
+
 }  // namespace
 
 QStringList DragQueryFiles(const QMimeData *data)
@@ -35,8 +50,14 @@ QStringList DragQueryFiles(const QMimeData *data)
         urls = GnomeCopiedUrls(data->data(kGnomeCopied));
     QStringList files;
     for (const QUrl &url : urls)
-        if (url.isValid() && url.isLocalFile() && !url.toLocalFile().isEmpty())
-            files.append(url.toLocalFile());
+        if (IsLocalFile(url)) {
+            // "file://///x" names /x; left as "///x" it would read as a
+            // network name once offered again.
+            QString path = url.path();
+            while (path.startsWith(QStringLiteral("//")))
+                path.remove(0, 1);
+            files.append(path);
+        }
     return files;
 }
 

@@ -104,8 +104,14 @@ TEST(FileLists, UriListGivesLocalFilesInOrder)
                  "# written by a file manager\r\n"
                  "file:///tmp/My%20Clips/caf%C3%A9.mkv\r\n"
                  "https://example.org/remote.mp4\r\n"
-                 "file:///tmp/second.avi\r\n");
-    EXPECT_EQ(DragQueryFiles(&data), (QStringList{QString::fromUtf8("/tmp/My Clips/café.mkv"), "/tmp/second.avi"}));
+                 "file:relative.avi\r\n"
+                 "file::resource.avi\r\n"
+                 "file://elsewhere.example.org/tmp/remote.avi\r\n"
+                 "file:///tmp/second.avi\r\n"
+                 "file://localhost/tmp/third.avi\r\n"
+                 "file://///tmp/fourth.avi\r\n");
+    EXPECT_EQ(DragQueryFiles(&data), (QStringList{QString::fromUtf8("/tmp/My Clips/café.mkv"), "/tmp/second.avi",
+                                                  "/tmp/third.avi", "/tmp/fourth.avi"}));
 }
 
 TEST(FileLists, GnomeCopiedFilesAreAFileListToo)

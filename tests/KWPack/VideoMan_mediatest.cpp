@@ -7,6 +7,7 @@
 
 #include "KWPack/uLinkEdit.h"
 #include "KWPack/uMediaDevices.h"
+#include "KWPack/uNotifier.h"
 #include "KWPack/uMediaFactory.h"
 #include "KWPack/uNavMan.h"
 #include "KWPack/uPreferences.h"
@@ -94,6 +95,16 @@ protected:
         TFileDevice *device = factory->GetDevice(dir.filePath(name));
         EXPECT_TRUE(device && device->Valid());
         return device ? device->VideoSources()[0] : nullptr;
+    }
+
+    static QString FilterName(IBaseFilter *filter)
+    {
+        FILTER_INFO info{};
+        if (!filter || FAILED(filter->QueryFilterInfo(&info)))
+            return QString();
+        if (info.pGraph)
+            info.pGraph->Release();
+        return QString::fromWCharArray(info.achName);
     }
 
     bool HasFilter(const wchar_t *name)
@@ -257,6 +268,38 @@ TEST_F(VideoManTest, WithoutAnyDecoderTheFallbackTakesOverAndWithoutItTheBadVide
     EXPECT_TRUE(vid->ConnectVideo(source));
 }
 
+TEST_F(VideoManTest, TheExtraFilterReplacesADecoderOfItsOwnClassAndIsLeftOutWhereItCannotGo)
+{
+    const auto classes = [this] {
+        std::vector<CLSID> found;
+        for (const ComPtr<IBaseFilter> &f : dshow::FiltersOf(nav->GraphBuilder.Get())) {
+            CLSID c{};
+            f->GetClassID(&c);
+            found.push_back(c);
+        }
+        return found;
+    };
+    // A decoder of another class cannot take decoded pictures: the path
+    // stays as it was and the extra filter leaves the graph.
+    const TFilterRec extra(CLSID_VidstillVideoDecoderST, "Extra");
+    vid->SetExtraVideoFilter(&extra);
+    ASSERT_TRUE(vid->ConnectVideo(Source("e.mkv", "mpeg4")));
+    EXPECT_EQ(vid->DecoderClsid, CLSID_VidstillVideoDecoder);
+    const auto before = classes();
+    EXPECT_EQ(std::count(before.begin(), before.end(), CLSID_VidstillVideoDecoderST), 0);
+    EXPECT_TRUE(ShowsAPicture());
+
+    // The next decoder is the extra filter's class: its own instance takes
+    // the place of the one the graph picked.
+    ASSERT_TRUE(vid->NextVideoDecoder());
+    const auto now = classes();
+    EXPECT_EQ(std::count(now.begin(), now.end(), CLSID_VidstillVideoDecoderST), 1);
+    EXPECT_EQ(FilterName(vid->DecoderFilter.Get()), "Extra");
+    nav->WaitForStableState();
+    QImage picture;
+    EXPECT_TRUE(vid->GrabCurrentImage(picture));
+}
+
 TEST_F(VideoManTest, AnAudioOnlyFileShowsTheNoVideoPanelAndAVideoOnlyFilePlays)
 {
     mkmedia::ClipOptions o;
@@ -271,6 +314,17 @@ TEST_F(VideoManTest, AnAudioOnlyFileShowsTheNoVideoPanelAndAVideoOnlyFilePlays)
     EXPECT_EQ(vid->VideoState, TVideoMan::vsNoVideo);
     EXPECT_EQ(vid->StatusText->RichText(), "<b>silence</b>");
     EXPECT_TRUE(vid->StatusText->isVisibleTo(host));
+    // Another host takes the panel with it, laid out at its own size.
+    {
+        QWidget other;
+        other.resize(400, 300);
+        vid->Setwindow(&other);
+        EXPECT_EQ(vid->StatusImage->parentWidget(), &other);
+        EXPECT_TRUE(vid->StatusImage->isVisibleTo(&other));
+        EXPECT_EQ(vid->StatusImage->pos(), QPoint((400 - 192) / 2, (300 - 32 - 8 - 192) / 2));
+        EXPECT_EQ(vid->StatusText->geometry(), QRect(8, 300 - 32 - 8, 400 - 16, 32));
+        vid->Setwindow(host);
+    }
 
     ASSERT_TRUE(vid->ConnectVideo(Source("mute.avi", "mpeg4")));
     EXPECT_FALSE(vid->StatusText->isVisibleTo(host));
@@ -320,6 +374,19 @@ TEST_F(VideoManTest, TheInlayLinesFollowTheValuesSentToTheWindow)
     EXPECT_EQ(vid->InlayLines[1].Text, "C:\\v\\0042");
     EXPECT_TRUE(vid->InlayLines[1].Enabled);
     EXPECT_FALSE(vid->InlayLines[2].Enabled);
+
+    vid->SetPattern(2, "%D|%T");
+    vid->SetDateFormat(2, "yyyy-mm-dd hh:nn");
+    TDateTime date = 0;
+    ASSERT_TRUE(TryEncodeDateTime(2024, 5, 17, 23, 30, 0, 0, date));
+    TDVCodesRec codes{1, 1, date, "12:34:56:07", 3};
+    SendMessage(wnd, WM_VIDEO_DVCODES, reinterpret_cast<WPARAM>(&codes), 0);
+    EXPECT_EQ(vid->InlayLines[2].Text, "2024-05-17 23:30|12:34:56:07");
+    vid->SetDateOffset(1.0 / 24);  // an hour later: the next day
+    EXPECT_EQ(vid->InlayLines[2].Text, "2024-05-18 00:30|12:34:56:07");
+    codes.DateValid = 0;
+    SendMessage(wnd, WM_VIDEO_DVCODES, reinterpret_cast<WPARAM>(&codes), 0);
+    EXPECT_EQ(vid->InlayLines[2].Text, "|12:34:56:07");
 
     // Leaving a file forgets every value but the file name.
     ASSERT_TRUE(vid->ConnectVideo(Source("x.mkv", "mpeg2")));

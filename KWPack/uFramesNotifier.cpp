@@ -136,8 +136,13 @@ void TFramesNotifier::CheckTargets(REFERENCE_TIME now)
         FArmed[slot] = false;
         if (const HWND wnd = FTargetWindows[slot]) {
             WaitForOpenGate();
-            SendGraphMessage(wnd, WM_NAV_TARGETREACHED, WPARAM(uint32_t(FTargets[slot])),
-                             LPARAM(uint32_t(now)));
+            const LRESULT heard = SendGraphMessage(wnd, WM_NAV_TARGETREACHED, WPARAM(uint32_t(FTargets[slot])),
+                                                   LPARAM(uint32_t(now)));
+            // Cancelled by a flush or stop under way (a picture of the segment a
+            // seek throws away may reach the target first): the target still
+            // stands for the pictures that come after.
+            if (!heard && m_pSendGate && !m_pSendGate->IsOpen())
+                FArmed[slot] = true;
         }
     }
 }

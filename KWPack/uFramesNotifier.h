@@ -41,6 +41,8 @@ inline constexpr CLSID CLSID_VostrelFramesNotifier{0x5104DD25, 0x61F8, 0x458D,
 inline constexpr UINT WM_NAV_FRAMETIME = 0x2420;
 // Sent to the target window of a slot when its target is reached: wParam the
 // low 32 bits of the target, lParam the low 32 bits of the picture's time.
+// The receiver answers non-zero; a report cancelled by a seek or stop under
+// way re-arms the slot.
 inline constexpr UINT WM_NAV_TARGETREACHED = 0x2422;
 // Sent to the video window when the frame-time text changed: wParam points to
 // the text in the filter's ring (a QString).

@@ -620,6 +620,7 @@ void TNavMan::WndProc(TMessage &message)
         break;
     case WM_NAV_TARGETREACHED:
         TargetReached();
+        message.Result = 1;  // heard: the notifier re-arms a report that was not
         break;
     case WM_NAV_REFRESH:
         RefreshFrame();

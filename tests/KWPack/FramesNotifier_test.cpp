@@ -39,6 +39,7 @@ struct Receiver {
             targets.emplace_back(uint32_t(m.wParam), uint32_t(m.lParam));
             if (onTarget)
                 onTarget();
+            m.Result = 1;
         }
     });
     ~Receiver() { DeallocateHWnd(wnd); }
@@ -227,6 +228,7 @@ TEST_F(FramesNotifierTest, ATargetReachedWhileReportsAreHeldBackWaitsForThem)
     stopped.join();
     EXPECT_TRUE(done);
     EXPECT_EQ(rx.Read(rx.targets).size(), 1u);
+    EXPECT_TRUE(notifier->TargetArmed(0)) << "an unheard report leaves the target standing";
     notifier->JoinFilterGraph(nullptr, nullptr);
 }
 

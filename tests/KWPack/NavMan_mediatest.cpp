@@ -20,6 +20,7 @@ extern "C" {
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <random>
 
 namespace {
@@ -180,6 +181,55 @@ TEST_F(NavTest, ThePreciseWaitEndsWhenTheTargetNeverComes)
     nav->AbortRequested = nullptr;
     nav->SeekPrecise(20 * kFrame);
     EXPECT_EQ(Shown(), 20) << "the next seek is not disturbed";
+}
+
+// A stop from inside the nested wait (a click while landing) ends the wait
+// with pictures passing again; the next landing works.
+TEST_F(NavTest, AStopDuringThePreciseWaitEndsIt)
+{
+    Open();
+    bool stopped = false;
+    nav->AbortRequested = [this, &stopped] {
+        if (!stopped && nav->WaitingTarget) {
+            stopped = true;
+            nav->Stop();
+        }
+        return false;
+    };
+    nav->SeekPrecise(80 * kFrame);
+    // (A loaded machine may bring the target before the first look.)
+    if (!stopped)
+        std::cerr << "the target came before the stop\n";
+    EXPECT_FALSE(nav->WaitingTarget);
+    EXPECT_TRUE(nav->Notifier->PassFrames);
+    nav->AbortRequested = nullptr;
+    nav->Pause();
+    nav->SeekPrecise(30 * kFrame);
+    EXPECT_EQ(Shown(), 30);
+}
+
+// One- and two-frame videos: every step and both ends answer on a frame, and
+// the position slider's event never divides by an empty range.
+TEST_F(NavTest, TinyVideosStepAndEndWithoutHanging)
+{
+    for (const int frames : {1, 2}) {
+        SCOPED_TRACE(frames);
+        TearDown();
+        Open(frames == 1 ? "one.mp4" : "two.mp4", frames, false);
+        std::vector<int> positions;
+        nav->OnKPosition = [&positions](int pos) { positions.push_back(pos); };
+        nav->StepForward(kFrame);
+        nav->StepForward(10 * kFrame);
+        nav->StepBackward(kFrame);
+        nav->GoEnd();
+        nav->SeekPrecise(5 * kFrame);
+        nav->GoStart();
+        EXPECT_EQ(Shown(), 0);
+        for (const int pos : positions) {
+            EXPECT_GE(pos, 0);
+            EXPECT_LE(pos, 1024);
+        }
+    }
 }
 
 TEST_F(NavTest, PositionEventsComeOnlyWhenTheTextChanges)

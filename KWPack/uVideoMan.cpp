@@ -108,6 +108,12 @@ TVideoMan::TVideoMan(QObject *owner) : TWindowLessMan(owner)
 TVideoMan::~TVideoMan()
 {
     FCallback->FOwner = nullptr;
+    // The holder may be going as well: no published event from here on.
+    OnNotifyVideoDecoder = nullptr;
+    OnNotifyVideoFormat = nullptr;
+    OnNoVideoStream = nullptr;
+    OnBadVideoStream = nullptr;
+    OnRestorePrivate = nullptr;
     try {
         if (SourceManager && !IsPlaceholder(Source))
             DisconnectVideo(false);

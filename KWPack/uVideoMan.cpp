@@ -4,9 +4,11 @@
 #include "KWPack/uMediaDevices.h"
 #include "KWPack/uNavMan.h"
 #include "KWPack/uPreferences.h"
+#include "KWPack/uPrivateffdshow.h"
 
 #include "platform/dshow/Enumerate.h"
 #include "platform/dshow/Uuids.h"
+#include "platform/ffmpeg/FFmpegFilters.h"  // the system's H.264 decoder
 
 #include <QElapsedTimer>
 #include <QEvent>
@@ -88,10 +90,6 @@ const QStringList kDVNames = {"dvsd", "dvcp", "cdvc", "dvcs", "dvhd", "dvsl", "d
 
 // {8D2D71CB-243F-45E3-B2D8-5FD7967EC09B}: H.264 by another name.
 constexpr GUID kH264Other{0x8D2D71CB, 0x243F, 0x45E3, {0xB2, 0xD8, 0x5F, 0xD7, 0x96, 0x7E, 0xC0, 0x9B}};
-// {212690FB-83E5-4526-8FD7-74478B7939CD}: never tried first for H.264.
-constexpr CLSID kSystemH264Decoder{0x212690FB, 0x83E5, 0x4526, {0x8F, 0xD7, 0x74, 0x47, 0x8B, 0x79, 0x39, 0xCD}};
-// {04FE9017-F873-410E-871E-AB91661A4EF7}: the private ffdshow video decoder.
-constexpr CLSID kffdshowVideo{0x04FE9017, 0xF873, 0x410E, {0x87, 0x1E, 0xAB, 0x91, 0x66, 0x1A, 0x4E, 0xF7}};
 
 } // namespace
 
@@ -101,8 +99,6 @@ TVideoMan::TVideoMan(QObject *owner) : TWindowLessMan(owner)
     FramesNotifier = MakeCom<TFramesNotifier>();
     FramesNotifier->VideoWindow = MessageWindow();
     FCallback = MakeCom<TVideoManCallback>(this);
-    for (int i = 1; i < kInlayLines; ++i)
-        Patterns[size_t(i)] = {};
 }
 
 TVideoMan::~TVideoMan()
@@ -309,7 +305,7 @@ bool TVideoMan::TryConnect()
     ChosenDecoder = nullptr;
     if (TriedDecoders.isEmpty()) {
         ChooseDecoder();
-        if (IsSet(ChosenDecoder) && (!NtscDV || ChosenDecoder->Clsid() != kffdshowVideo))
+        if (IsSet(ChosenDecoder) && (!NtscDV || ChosenDecoder->Clsid() != CLSID_PrivateffdshowVideo))
             add(ChosenDecoder);
     }
     if (!Render()) {
@@ -347,7 +343,7 @@ void TVideoMan::ChooseDecoder()
     if (type) {
         const QString name = SubtypeShortName(*type);
         if (name == QLatin1String("h264") || name == QLatin1String("avc1") || type->Subtype() == kH264Other)
-            AddTried(kSystemH264Decoder);
+            AddTried(CLSID_SystemH264Decoder);
     }
     const TFilterRec *found = VideoDecoderList().GetDecoder(Source->StreamType());
     if (found)

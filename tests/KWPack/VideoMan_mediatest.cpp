@@ -11,6 +11,8 @@
 #include "KWPack/uMediaFactory.h"
 #include "KWPack/uNavMan.h"
 #include "KWPack/uPreferences.h"
+#include "KWPack/uPrivateLAV.h"
+#include "KWPack/uPrivateffdshow.h"
 
 #include "tests/common/TestSupport.h"
 #include "tools/mkmedia/MkMedia.h"
@@ -42,9 +44,6 @@ extern "C" const char *__tsan_default_suppressions()
 }
 
 namespace {
-
-constexpr CLSID kffdshowVideo{0x04FE9017, 0xF873, 0x410E, {0x87, 0x1E, 0xAB, 0x91, 0x66, 0x1A, 0x4E, 0xF7}};
-constexpr CLSID kLAVVideo{0xEE30215D, 0x164F, 0x4A92, {0xA4, 0xEB, 0x9D, 0x4C, 0x13, 0x39, 0x0F, 0x9F}};
 
 class VideoManTest : public ::testing::Test {
 protected:
@@ -245,7 +244,7 @@ TEST_F(VideoManTest, ffdshowAsDefaultIsPutFirstForPalDVButNotForNtscDV)
     TVideoSource *pal = Source("pal.avi", "dv", 720, 576, {25, 1});
     ASSERT_TRUE(vid->ConnectVideo(pal));
     EXPECT_FALSE(vid->NtscDV);
-    EXPECT_EQ(vid->DecoderClsid, kffdshowVideo);
+    EXPECT_EQ(vid->DecoderClsid, CLSID_PrivateffdshowVideo);
     EXPECT_EQ(decoderTexts.last(), "Private ffdshow Video decoder");
     nav->Stop();
     vid->DisconnectVideo(true);
@@ -255,7 +254,7 @@ TEST_F(VideoManTest, ffdshowAsDefaultIsPutFirstForPalDVButNotForNtscDV)
     TVideoSource *ntsc = Source("ntsc.avi", "dv", 720, 480, {30000, 1001});
     ASSERT_TRUE(vid->ConnectVideo(ntsc));
     EXPECT_TRUE(vid->NtscDV);
-    EXPECT_NE(vid->DecoderClsid, kffdshowVideo);
+    EXPECT_NE(vid->DecoderClsid, CLSID_PrivateffdshowVideo);
     EXPECT_TRUE(ShowsAPicture());
 }
 
@@ -267,7 +266,7 @@ TEST_F(VideoManTest, WithoutAnyDecoderTheFallbackTakesOverAndWithoutItTheBadVide
     ASSERT_TRUE(pf.Load(VIDSTILL_PRIVATE_DIR));
     vid->SetFallbackVideoDecoder(pf.Record(TPrivateFilters::pfLAVVideo));
     ASSERT_TRUE(vid->ConnectVideo(Source("lav.mkv", "mpeg2")));
-    EXPECT_EQ(vid->DecoderClsid, kLAVVideo);
+    EXPECT_EQ(vid->DecoderClsid, CLSID_PrivateLAVVideo);
     EXPECT_TRUE(ShowsAPicture());
     nav->Stop();
     vid->DisconnectVideo(true);

@@ -374,6 +374,21 @@ TEST_F(VideoManTest, TheFormatReportSetsTheAspectUnlessOneIsForced)
     EXPECT_EQ(std::pair(vid->AspectX, vid->AspectY), std::pair(221, 100));
 }
 
+TEST_F(VideoManTest, TheTimeOfThePictureShownReachesTheInlayFromTheStreamingThread)
+{
+    ASSERT_TRUE(vid->ConnectVideo(Source("t.mkv", "mpeg2")));
+    nav->SetRange(true, -1, -1);
+    ASSERT_TRUE(ShowsAPicture());
+    ASSERT_EQ(nav->FrameDuration, 400000);
+    vid->SetPattern(0, "at %S");
+    nav->SeekPrecise(5 * 400000);
+    nav->WaitForStableState();
+    EXPECT_EQ(vid->InlayLines[0].Text, "at 0:00:00:05");
+    nav->StepBackward(2 * 400000);
+    nav->WaitForStableState();
+    EXPECT_EQ(vid->InlayLines[0].Text, "at 0:00:00:03");
+}
+
 TEST_F(VideoManTest, TheInlayLinesFollowTheValuesSentToTheWindow)
 {
     const HWND wnd = vid->MessageWindow();

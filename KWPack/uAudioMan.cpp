@@ -1,5 +1,6 @@
 #include "KWPack/uAudioMan.h"
 
+#include "KWPack/uDecoderVeto.h"
 #include "KWPack/uMediaDevices.h"
 #include "KWPack/uNavMan.h"
 #include "KWPack/uPreferences.h"
@@ -19,51 +20,7 @@ const QString TAudioMan::kRendererName = QStringLiteral("KW Audio Renderer");
 const QString TAudioMan::kNoDecoderName = QStringLiteral("No audio decoder");
 const QString TAudioMan::kNoAudioText = QStringLiteral("No Audio");
 
-// The graph builder callback the manager installs while it connects: it
-// refuses the decoders already tried. The graph holds it only during
-// ConnectAudio; the manager clears the back pointer when it goes.
-class TAudioManCallback final : public CUnknown, public IAMGraphBuilderCallback {
-public:
-    explicit TAudioManCallback(TAudioMan *owner) : FOwner(owner) {}
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void **ppv) override
-    {
-        if (riid == IID_IAMGraphBuilderCallback || riid == IID_IUnknown)
-            return GetInterface(static_cast<IAMGraphBuilderCallback *>(this), ppv);
-        return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-    }
-    HRESULT SelectedFilter(IMoniker *pMon) override { return FOwner ? FOwner->SelectedFilter(pMon) : S_OK; }
-    HRESULT CreatedFilter(IBaseFilter *) override { return S_OK; }
-    QPointer<TAudioMan> FOwner;
-};
-
 namespace {
-
-QString GuidText(REFGUID guid) { return QString::fromStdString(GuidToString(guid)); }
-
-IPin *PinAt(IBaseFilter *filter, size_t n)
-{
-    const auto pins = dshow::PinsOf(filter);
-    return n < pins.size() ? pins[n].Get() : nullptr;  // the filter keeps its pins
-}
-
-ComPtr<IBaseFilter> OwnerOf(IPin *pin)
-{
-    PIN_INFO info{};
-    if (!pin || FAILED(pin->QueryPinInfo(&info)))
-        return nullptr;
-    return ComPtr<IBaseFilter>::Attach(info.pFilter);
-}
-
-QString FilterName(IBaseFilter *filter)
-{
-    FILTER_INFO info{};
-    if (!filter || FAILED(filter->QueryFilterInfo(&info)))
-        return QString();
-    if (info.pGraph)
-        info.pGraph->Release();
-    return QString::fromWCharArray(info.achName);
-}
 
 IFilterGraph *GraphOf(IBaseFilter *filter)
 {
@@ -92,13 +49,13 @@ TAudioMan::TAudioMan(QObject *owner) : TKWActionComponent(owner)
     Resampler = MakeCom<TResampler>();
     DefaultAudioDecoder = &NoAudioDecoder();
     ChosenDecoder = &NoAudioDecoder();
-    FCallback = MakeCom<TAudioManCallback>(this);
+    FCallback = MakeCom<TDecoderVeto>(&TriedDecoders);
     SetStatus(AudioRenderer ? asNoAudio : asErrorAudio);
 }
 
 TAudioMan::~TAudioMan()
 {
-    FCallback->FOwner = nullptr;
+    FCallback->Tried = nullptr;
     OnNotifyAudioDecoder = nullptr;
     OnNotifyAudioFormat = nullptr;
     OnStatus = nullptr;
@@ -298,7 +255,7 @@ bool TAudioMan::ConnectSteps(TAudioSource *source)
 void TAudioMan::AfterConnect(TAudioSource *source)
 {
     MediaKey = source->StreamType();
-    QString name = FilterName(DecoderFilter.Get());
+    QString name = QString::fromStdWString(dshow::FilterName(DecoderFilter.Get()));
     if (name == kRendererName)
         name = kNoDecoderName;
     AudioDecoderList().SetDecoder(MediaKey, TFilterRec(DecoderClsid, name));
@@ -368,9 +325,9 @@ void TAudioMan::ChooseDecoder()
 bool TAudioMan::RenderAudio()
 {
     IGraphBuilder *graph = SourceManager->GraphBuilder.Get();
-    IPin *rendererIn = PinAt(AudioRenderer.Get(), 0);
+    IPin *rendererIn = dshow::PinAt(AudioRenderer.Get(), 0);
     IBaseFilter *own = Source->SourceNotifierFilter();
-    IPin *out = PinAt(own, 1);
+    IPin *out = dshow::PinAt(own, 1);
     if (!rendererIn || !out)
         return false;
     if (SUCCEEDED(graph->Connect(out, rendererIn))) {
@@ -383,14 +340,14 @@ bool TAudioMan::RenderAudio()
 
 bool TAudioMan::RenderFromUpstream(IGraphBuilder *graph, IPin *rendererIn)
 {
-    IPin *in = PinAt(Source->SourceNotifierFilter(), 0);
+    IPin *in = dshow::PinAt(Source->SourceNotifierFilter(), 0);
     ComPtr<IPin> upstream = in ? dshow::PeerOf(in) : nullptr;
     if (!upstream)
         return false;
     graph->Disconnect(upstream.Get());
     graph->Disconnect(in);
     if (SUCCEEDED(graph->Connect(upstream.Get(), rendererIn))) {
-        PathStart = OwnerOf(upstream.Get());
+        PathStart = dshow::FilterOf(upstream.Get());
         NotePath(upstream.Get());
         return true;
     }
@@ -400,30 +357,10 @@ bool TAudioMan::RenderFromUpstream(IGraphBuilder *graph, IPin *rendererIn)
 
 void TAudioMan::NotePath(IPin *out)
 {
-    DecoderFilter = OwnerOf(dshow::PeerOf(out).Get());
+    DecoderFilter = dshow::FilterOf(dshow::PeerOf(out).Get());
     DecoderClsid = GUID_NULL;
     if (DecoderFilter && DecoderFilter.Get() != AudioRenderer.Get())
         DecoderFilter->GetClassID(&DecoderClsid);
-}
-
-void TAudioMan::AddTried(const CLSID &clsid)
-{
-    const QString text = GuidText(clsid);
-    const auto at = std::lower_bound(TriedDecoders.begin(), TriedDecoders.end(), text);
-    if (at == TriedDecoders.end() || *at != text)
-        TriedDecoders.insert(at, text);
-}
-
-HRESULT TAudioMan::SelectedFilter(IMoniker *pMon)
-{
-    ComPtr<IBaseFilter> filter;
-    if (!pMon || FAILED(pMon->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.ReleaseAndGetVoidAddress()))
-        || !filter)
-        return E_FAIL;
-    CLSID clsid = GUID_NULL;
-    if (FAILED(filter->GetClassID(&clsid)))
-        return E_FAIL;
-    return std::binary_search(TriedDecoders.begin(), TriedDecoders.end(), GuidText(clsid)) ? E_FAIL : S_OK;
 }
 
 uint8_t TAudioMan::DisconnectAudio()
@@ -472,7 +409,7 @@ bool TAudioMan::NextAudioDecoder()
         return false;
     bool connected = false;
     try {
-        AddTried(DecoderClsid);
+        AddTriedDecoder(TriedDecoders, DecoderClsid);
         AudioDecoderList().RemoveDecoder(MediaKey);
         const TGraphState state = manager->FilterGraph()->State();
         if (state != gsStopped)

@@ -44,7 +44,7 @@ class QSlider;
 class TAudioSource;
 class TGrapheMan;
 class TVostrelPreferences;
-class TAudioManCallback;
+class TDecoderVeto;
 
 enum TAudioStatus { asNoAudio, asErrorAudio, asBadAudio, asMuted, asAudioOn };
 
@@ -127,8 +127,6 @@ public:
     static const QString kNoDecoderName;  // "No audio decoder": the source feeds the renderer
     static const QString kNoAudioText;    // "No Audio"
 
-    // ---- the graph builder callback's answer ----
-    HRESULT SelectedFilter(IMoniker *pMon);
 
 private:
     bool ConnectSteps(TAudioSource *source);
@@ -138,7 +136,6 @@ private:
     bool RenderAudio();
     bool RenderFromUpstream(IGraphBuilder *graph, IPin *rendererIn);
     void NotePath(IPin *out);
-    void AddTried(const CLSID &clsid);
     bool IsPlaceholder(TAudioSource *source) const;
     void SetStatus(TAudioStatus status);
     void ShowStatusPicture();
@@ -151,5 +148,5 @@ private:
     QPointer<QLabel> FAudioImage;
     QList<QPixmap> FAudioImages;
     bool FStoringVolume = false;  // iaVolume takes a value without applying it
-    ComPtr<TAudioManCallback> FCallback;
+    ComPtr<TDecoderVeto> FCallback;
 };

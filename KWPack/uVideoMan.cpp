@@ -1,6 +1,7 @@
 #include "KWPack/uVideoMan.h"
 
 #include "KWPack/uLinkEdit.h"
+#include "KWPack/uDecoderVeto.h"
 #include "KWPack/uMediaDevices.h"
 #include "KWPack/uNavMan.h"
 #include "KWPack/uPreferences.h"
@@ -23,51 +24,7 @@ const QString TVideoMan::kBadVideoText = QStringLiteral("The video stream could 
 const QString TVideoMan::kNoDecoderName = QStringLiteral("No Video Decoder");
 const QString TVideoMan::kRendererName = QStringLiteral("KW VideoWindow");
 
-// The graph builder callback the manager installs while it connects: it
-// refuses the decoders already tried. The graph holds it only during
-// ConnectVideo; the manager clears the back pointer when it goes.
-class TVideoManCallback final : public CUnknown, public IAMGraphBuilderCallback {
-public:
-    explicit TVideoManCallback(TVideoMan *owner) : FOwner(owner) {}
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void **ppv) override
-    {
-        if (riid == IID_IAMGraphBuilderCallback || riid == IID_IUnknown)
-            return GetInterface(static_cast<IAMGraphBuilderCallback *>(this), ppv);
-        return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-    }
-    HRESULT SelectedFilter(IMoniker *pMon) override { return FOwner ? FOwner->SelectedFilter(pMon) : S_OK; }
-    HRESULT CreatedFilter(IBaseFilter *) override { return S_OK; }
-    QPointer<TVideoMan> FOwner;
-};
-
 namespace {
-
-QString GuidText(REFGUID guid) { return QString::fromStdString(GuidToString(guid)); }
-
-IPin *PinAt(IBaseFilter *filter, size_t n)
-{
-    const auto pins = dshow::PinsOf(filter);
-    return n < pins.size() ? pins[n].Get() : nullptr;  // the filter keeps its pins
-}
-
-ComPtr<IBaseFilter> OwnerOf(IPin *pin)
-{
-    PIN_INFO info{};
-    if (!pin || FAILED(pin->QueryPinInfo(&info)))
-        return nullptr;
-    return ComPtr<IBaseFilter>::Attach(info.pFilter);
-}
-
-QString FilterName(IBaseFilter *filter)
-{
-    FILTER_INFO info{};
-    if (!filter || FAILED(filter->QueryFilterInfo(&info)))
-        return QString();
-    if (info.pGraph)
-        info.pGraph->Release();
-    return QString::fromWCharArray(info.achName);
-}
 
 // The status pictures: a frame with a mark, drawn rather than shipped.
 QImage StatusPicture(bool bad)
@@ -98,12 +55,12 @@ TVideoMan::TVideoMan(QObject *owner) : TWindowLessMan(owner)
     Source = NoVideo();
     FramesNotifier = MakeCom<TFramesNotifier>();
     FramesNotifier->VideoWindow = MessageWindow();
-    FCallback = MakeCom<TVideoManCallback>(this);
+    FCallback = MakeCom<TDecoderVeto>(&TriedDecoders);
 }
 
 TVideoMan::~TVideoMan()
 {
-    FCallback->FOwner = nullptr;
+    FCallback->Tried = nullptr;
     // The holder may be going as well: no published event from here on.
     OnNotifyVideoDecoder = nullptr;
     OnNotifyVideoFormat = nullptr;
@@ -126,7 +83,7 @@ TNavMan *TVideoMan::Nav() const { return qobject_cast<TNavMan *>(SourceManager.d
 
 IPin *TVideoMan::SourceOutput() const
 {
-    return IsPlaceholder(Source) ? nullptr : PinAt(Source->SourceNotifierFilter(), 1);
+    return IsPlaceholder(Source) ? nullptr : dshow::PinAt(Source->SourceNotifierFilter(), 1);
 }
 
 // ---- actions and preferences ----------------------------------------------------
@@ -236,7 +193,7 @@ bool TVideoMan::ConnectSteps(TVideoSource *source)
         FramesNotifier->SetNotify(true);
     }
     CMediaType first;
-    IPin *in = PinAt(source->SourceNotifierFilter(), 0);
+    IPin *in = dshow::PinAt(source->SourceNotifierFilter(), 0);
     NtscDV = in && SUCCEEDED(in->ConnectionMediaType(&first)) && IsNtscDV(first);
     bool ok = TryConnect();
     if (!ok && !TriedDecoders.isEmpty()) {
@@ -251,7 +208,7 @@ bool TVideoMan::ConnectSteps(TVideoSource *source)
 void TVideoMan::AfterConnect(TVideoSource *source)
 {
     MediaKey = source->StreamType();
-    QString name = FilterName(DecoderFilter.Get());
+    QString name = QString::fromStdWString(dshow::FilterName(DecoderFilter.Get()));
     if (name == kRendererName)
         name = kNoDecoderName;
     VideoDecoderList().SetDecoder(MediaKey, TFilterRec(DecoderClsid, name));
@@ -325,7 +282,7 @@ bool TVideoMan::TryConnect()
         graph->AddFilter(FramesNotifier.Get(), L"Frames Notifier");
         if (!InsertFilter(FramesNotifier.Get(), RendererPin.Get())) {
             RemoveFiltersBetween(Renderer.Get(), Source->SourceNotifierFilter(), graph);
-            AddTried(DecoderClsid);
+            AddTriedDecoder(TriedDecoders, DecoderClsid);
             graph->RemoveFilter(FramesNotifier.Get());
             unwind();
             return false;
@@ -338,12 +295,12 @@ void TVideoMan::ChooseDecoder()
 {
     const CMediaType *type = nullptr;
     CMediaType mt;
-    if (IPin *in = PinAt(Source->SourceNotifierFilter(), 0); in && SUCCEEDED(in->ConnectionMediaType(&mt)))
+    if (IPin *in = dshow::PinAt(Source->SourceNotifierFilter(), 0); in && SUCCEEDED(in->ConnectionMediaType(&mt)))
         type = &mt;
     if (type) {
         const QString name = SubtypeShortName(*type);
         if (name == QLatin1String("h264") || name == QLatin1String("avc1") || type->Subtype() == kH264Other)
-            AddTried(CLSID_SystemH264Decoder);
+            AddTriedDecoder(TriedDecoders, CLSID_SystemH264Decoder);
     }
     const TFilterRec *found = VideoDecoderList().GetDecoder(Source->StreamType());
     if (found)
@@ -358,7 +315,7 @@ bool TVideoMan::Render()
     IPin *out = SourceOutput();
     if (!out || !RendererPin || FAILED(graph->Connect(out, RendererPin.Get())))
         return false;
-    DecoderFilter = OwnerOf(dshow::PeerOf(out).Get());
+    DecoderFilter = dshow::FilterOf(dshow::PeerOf(out).Get());
     DecoderClsid = GUID_NULL;
     if (DecoderFilter && DecoderFilter.Get() != Renderer.Get())
         DecoderFilter->GetClassID(&DecoderClsid);
@@ -379,7 +336,7 @@ bool TVideoMan::PlaceExtraFilter()
     if (ExtraVideoFilter->Clsid() != DecoderClsid)
         return InsertFilter(extra.Get(), RendererPin.Get());
     IPin *out = SourceOutput();
-    IPin *extraIn = PinAt(extra.Get(), 0), *extraOut = PinAt(extra.Get(), 1);
+    IPin *extraIn = dshow::PinAt(extra.Get(), 0), *extraOut = dshow::PinAt(extra.Get(), 1);
     graph->Disconnect(dshow::PeerOf(out).Get());
     graph->Disconnect(out);
     if (ComPtr<IPin> peer = dshow::PeerOf(RendererPin.Get())) {
@@ -399,7 +356,7 @@ bool TVideoMan::InsertFilter(IBaseFilter *filter, IPin *downstream)
     CMediaType mt;
     if (!upstream || FAILED(downstream->ConnectionMediaType(&mt)))
         return false;
-    IPin *in = PinAt(filter, 0), *out = PinAt(filter, 1);
+    IPin *in = dshow::PinAt(filter, 0), *out = dshow::PinAt(filter, 1);
     graph->Disconnect(upstream.Get());
     graph->Disconnect(downstream);
     try {
@@ -415,26 +372,6 @@ bool TVideoMan::InsertFilter(IBaseFilter *filter, IPin *downstream)
         }
     graph->ConnectDirect(upstream.Get(), downstream, &mt);
     return false;
-}
-
-void TVideoMan::AddTried(const CLSID &clsid)
-{
-    const QString text = GuidText(clsid);
-    const auto at = std::lower_bound(TriedDecoders.begin(), TriedDecoders.end(), text);
-    if (at == TriedDecoders.end() || *at != text)
-        TriedDecoders.insert(at, text);
-}
-
-HRESULT TVideoMan::SelectedFilter(IMoniker *pMon)
-{
-    ComPtr<IBaseFilter> filter;
-    if (!pMon || FAILED(pMon->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.ReleaseAndGetVoidAddress()))
-        || !filter)
-        return E_FAIL;
-    CLSID clsid = GUID_NULL;
-    if (FAILED(filter->GetClassID(&clsid)))
-        return E_FAIL;
-    return std::binary_search(TriedDecoders.begin(), TriedDecoders.end(), GuidText(clsid)) ? E_FAIL : S_OK;
 }
 
 QString TVideoMan::SubtypeShortName(const CMediaType &mt)
@@ -512,7 +449,7 @@ bool TVideoMan::NextVideoDecoder()
         return false;
     bool ok = false;
     try {
-        AddTried(DecoderClsid);
+        AddTriedDecoder(TriedDecoders, DecoderClsid);
         VideoDecoderList().RemoveDecoder(MediaKey);
         FramesNotifier->NotifyOn = false;
         QElapsedTimer settle;

@@ -46,7 +46,7 @@ class TGrapheMan;
 class TNavMan;
 class TVideoSource;
 class TVostrelPreferences;
-class TVideoManCallback;
+class TDecoderVeto;
 
 // Sent by the main window with lParam pointing to the record (Part of the
 // inlay): the real date and time, the image number, the video's path.
@@ -171,7 +171,6 @@ public:
     static const QString kRendererName;   // "KW VideoWindow"
 
     // ---- the graph builder callback's answers ----
-    HRESULT SelectedFilter(IMoniker *pMon);
 
     // Short name of a subtype for the decoder rules: its FourCC text in
     // lower case, else the format description's name, lower case.
@@ -190,7 +189,6 @@ private:
     bool Render();
     bool PlaceExtraFilter();
     bool InsertFilter(IBaseFilter *filter, IPin *downstream);
-    void AddTried(const CLSID &clsid);
     bool IsPlaceholder(TVideoSource *source) const;
     IPin *SourceOutput() const;
     TNavMan *Nav() const;
@@ -202,5 +200,5 @@ private:
     void ClearInlayFlags();
     void HandleVideoFormat(TMessage &message);
 
-    ComPtr<TVideoManCallback> FCallback;
+    ComPtr<TDecoderVeto> FCallback;
 };

@@ -10,6 +10,7 @@
 #include "platform/dshow/Strmif.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace enumerate_detail {
@@ -125,6 +126,34 @@ inline ComPtr<IPin> PeerOf(IPin *pin)
     if (pin->ConnectedTo(peer.ReleaseAndGetAddressOf()) != S_OK)
         peer.Reset();
     return peer;
+}
+
+// The filter's n-th pin, or null; the filter keeps its pins, so the pointer
+// stays good while the filter lives.
+inline IPin *PinAt(IBaseFilter *filter, size_t n)
+{
+    const auto pins = PinsOf(filter);
+    return n < pins.size() ? pins[n].Get() : nullptr;
+}
+
+// The filter a pin belongs to, or empty.
+inline ComPtr<IBaseFilter> FilterOf(IPin *pin)
+{
+    PIN_INFO info{};
+    if (!pin || FAILED(pin->QueryPinInfo(&info)))
+        return nullptr;
+    return ComPtr<IBaseFilter>::Attach(info.pFilter);
+}
+
+// The name the filter has in its graph; empty when it cannot tell.
+inline std::wstring FilterName(IBaseFilter *filter)
+{
+    FILTER_INFO info{};
+    if (!filter || FAILED(filter->QueryFilterInfo(&info)))
+        return {};
+    if (info.pGraph)
+        info.pGraph->Release();
+    return info.achName;
 }
 
 } // namespace dshow

@@ -206,33 +206,47 @@ TEST_F(VideoManTest, AManagerDestroyedWhileConnectedLeavesTheGraphAndTellsNoOne)
 
 TEST_F(VideoManTest, TheDecoderChoiceIsRememberedPerStreamTypeAcrossARestart)
 {
-    TempHive hive;
-    {
-        TVideoSource *source = Source("a.mkv", "mpeg4");
-        ASSERT_TRUE(vid->ConnectVideo(source));
-        ASSERT_TRUE(vid->NextVideoDecoder());
-        ASSERT_EQ(vid->DecoderClsid, CLSID_VidstillVideoDecoderST);
-        TVostrelPreferences gp(nullptr);
-        gp.titre = "Vidstill";
-        gp.SetMode(spRegistre);
-        vid->SavePrefs(&gp);
-    }
-    EXPECT_TRUE(hive.readText().contains("VideoDecoders\\dc0"));
-    nav->Stop();
-    vid->DisconnectVideo(true);
-    VideoDecoderList().Clear();
+    for (const TSavePreferences mode : {spRegistre, spPortable}) {
+        SCOPED_TRACE(mode == spRegistre ? "registry" : "portable file");
+        TempHive hive;
+        QTemporaryDir exe;
+        const auto store = [&exe, mode](TVostrelPreferences &gp) {
+            gp.titre = "Vidstill";
+            gp.ExeFolder = exe.path() + "/";
+            gp.ExeName = exe.path() + "/Vidstill";
+            gp.SetMode(mode);
+        };
+        vid->ResetForNewFile();
+        {
+            TVideoSource *source = Source(mode == spRegistre ? "a.mkv" : "c.mkv", "mpeg4");
+            ASSERT_TRUE(vid->ConnectVideo(source));
+            ASSERT_TRUE(vid->NextVideoDecoder());
+            ASSERT_EQ(vid->DecoderClsid, CLSID_VidstillVideoDecoderST);
+            TVostrelPreferences gp(nullptr);
+            store(gp);
+            vid->SavePrefs(&gp);
+        }
+        if (mode == spRegistre) {
+            EXPECT_TRUE(hive.readText().contains("VideoDecoders\\dc0"));
+        }
+        nav->Stop();
+        vid->DisconnectVideo(true);
+        VideoDecoderList().Clear();
 
-    TVostrelPreferences gp(nullptr);
-    gp.titre = "Vidstill";
-    gp.SetMode(spRegistre);
-    vid->LoadPrefs(&gp);
-    ASSERT_EQ(VideoDecoderList().Count(), 1);
-    // Another file of the same type, a fresh tried list: the remembered
-    // decoder is put into the graph first and carries the connection.
-    vid->ResetForNewFile();
-    ASSERT_TRUE(vid->ConnectVideo(Source("b.mkv", "mpeg4")));
-    EXPECT_EQ(vid->DecoderClsid, CLSID_VidstillVideoDecoderST);
-    EXPECT_TRUE(ShowsAPicture());
+        TVostrelPreferences gp(nullptr);
+        store(gp);
+        vid->LoadPrefs(&gp);
+        ASSERT_EQ(VideoDecoderList().Count(), 1);
+        // Another file of the same type, a fresh tried list: the remembered
+        // decoder is put into the graph first and carries the connection.
+        vid->ResetForNewFile();
+        ASSERT_TRUE(vid->ConnectVideo(Source(mode == spRegistre ? "b.mkv" : "d.mkv", "mpeg4")));
+        EXPECT_EQ(vid->DecoderClsid, CLSID_VidstillVideoDecoderST);
+        EXPECT_TRUE(ShowsAPicture());
+        nav->Stop();
+        vid->DisconnectVideo(true);
+        VideoDecoderList().Clear();
+    }
 }
 
 TEST_F(VideoManTest, ffdshowAsDefaultIsPutFirstForPalDVButNotForNtscDV)

@@ -145,7 +145,8 @@ public:
     {
         std::lock_guard lock(m_sink->dataLock);
         std::vector<int16_t> out(m_sink->bytes.size() / 2);
-        std::memcpy(out.data(), m_sink->bytes.data(), out.size() * 2);
+        if (!out.empty())
+            std::memcpy(out.data(), m_sink->bytes.data(), out.size() * 2);
         return out;
     }
     std::vector<Delivered> Samples()

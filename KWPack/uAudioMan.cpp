@@ -178,10 +178,7 @@ void TAudioMan::LoadPrefs(TVostrelPreferences *gp)
     if (!gp)
         return;
     LoadFromPrefs(gp);
-    if (gp->OpenKey(QStringLiteral("AudioDecoders"))) {
-        AudioDecoderList().Load(*gp);
-        gp->CloseKey();
-    }
+    AudioDecoderList().LoadSection(*gp, QStringLiteral("AudioDecoders"));
 }
 
 void TAudioMan::SavePrefs(TVostrelPreferences *gp)
@@ -189,10 +186,7 @@ void TAudioMan::SavePrefs(TVostrelPreferences *gp)
     if (!gp)
         return;
     SaveToPrefs(gp);
-    if (gp->OpenKey(QStringLiteral("AudioDecoders"))) {
-        AudioDecoderList().Save(*gp);
-        gp->CloseKey();
-    }
+    AudioDecoderList().SaveSection(*gp, QStringLiteral("AudioDecoders"));
 }
 
 // ---- connection -----------------------------------------------------------------

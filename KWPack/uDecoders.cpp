@@ -118,6 +118,22 @@ void TDecoderList::Load(TVostrelPreferences &gp)
     }
 }
 
+void TDecoderList::LoadSection(TVostrelPreferences &gp, const QString &section)
+{
+    if (!gp.OpenKey(section))
+        return;
+    Load(gp);
+    gp.CloseKey();
+}
+
+void TDecoderList::SaveSection(TVostrelPreferences &gp, const QString &section) const
+{
+    if (!gp.OpenKey(section))
+        return;
+    Save(gp);
+    gp.CloseKey();
+}
+
 void TDecoderList::Save(TVostrelPreferences &gp) const
 {
     QStringList existing;

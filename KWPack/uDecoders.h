@@ -102,6 +102,9 @@ public:
     // Entries beyond the list left by an earlier, longer save are emptied, so
     // that a removed link does not come back at the next load.
     void Save(TVostrelPreferences &gp) const;
+    // The same in the named section, opened and closed here.
+    void LoadSection(TVostrelPreferences &gp, const QString &section);
+    void SaveSection(TVostrelPreferences &gp, const QString &section) const;
 
 private:
     struct TDecoderLink {

@@ -120,10 +120,7 @@ void TVideoMan::LoadPrefs(TVostrelPreferences *gp)
     if (!gp)
         return;
     LoadFromPrefs(gp);
-    if (gp->OpenKey(QStringLiteral("VideoDecoders"))) {
-        VideoDecoderList().Load(*gp);
-        gp->CloseKey();
-    }
+    VideoDecoderList().LoadSection(*gp, QStringLiteral("VideoDecoders"));
 }
 
 void TVideoMan::SavePrefs(TVostrelPreferences *gp)
@@ -131,10 +128,7 @@ void TVideoMan::SavePrefs(TVostrelPreferences *gp)
     if (!gp)
         return;
     SaveToPrefs(gp);
-    if (gp->OpenKey(QStringLiteral("VideoDecoders"))) {
-        VideoDecoderList().Save(*gp);
-        gp->CloseKey();
-    }
+    VideoDecoderList().SaveSection(*gp, QStringLiteral("VideoDecoders"));
 }
 
 // ---- connection -----------------------------------------------------------------

@@ -710,7 +710,9 @@ TCustomKWActionList::~TCustomKWActionList()
 {
     SetPascalScript(nullptr);
     SetSwitch(nullptr);
-    for (QAction *a : std::as_const(FActions))
+    // Detaching an action removes it from FActions, so walk a copy taken out first.
+    const QList<QAction *> actions = std::exchange(FActions, {});
+    for (QAction *a : actions)
         if (auto *typed = dynamic_cast<TCustomAbstractAction *>(a))
             typed->SetActionList(nullptr);
 }

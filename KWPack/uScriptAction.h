@@ -282,7 +282,12 @@ public:
     }
 
 protected:
-    void SetDefault(const T &v) { FDefault = v; }
+    // The default is also the value until something else sets one.
+    void SetDefault(const T &v)
+    {
+        FDefault = v;
+        FValue = v;
+    }
     // The recorded line's pieces after the four blanks.
     virtual QString RecordedLine() const = 0;
     virtual T FreshValue() const { return T{}; }

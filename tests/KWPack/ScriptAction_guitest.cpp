@@ -8,6 +8,7 @@
 
 #include <QLocale>
 #include <QMenu>
+#include <QPixmap>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -426,6 +427,55 @@ TEST_F(ScriptActions, ConstructionDefaultsAndOwner)
 
     delete b;
     EXPECT_EQ(list.FindByInternalId(QStringLiteral("iaB")), nullptr);
+}
+
+TEST_F(ScriptActions, ADefaultIsTheValueUntilAnotherIsSet)
+{
+    auto *b = new TBooleanAction(QStringLiteral("baD"), &list);
+    auto *i = new TIntegerAction(QStringLiteral("iaD"), &list);
+    auto *w = new TWidestringAction(QStringLiteral("waD"), &list);
+    auto *d = new TDoubleAction(QStringLiteral("daD"), &list);
+    b->SetDefaultValue(true);
+    i->SetDefaultValue(4);
+    w->SetDefaultValue(QStringLiteral("left"));
+    d->SetDefaultValue(1.5);
+    EXPECT_TRUE(b->Value());
+    EXPECT_EQ(i->Value(), 4);
+    EXPECT_EQ(w->Value(), QStringLiteral("left"));
+    EXPECT_EQ(d->Value(), 1.5);
+
+    // Kept out of the preferences, the action still loads as its default.
+    IniPrefs prefs;
+    i->IncludePrefs = false;
+    i->ScriptName = QStringLiteral("D");
+    ASSERT_TRUE(list.LoadFromPrefs(&prefs.gp));
+    EXPECT_EQ(i->Value(), 4);
+
+    i->SetValue(7);
+    EXPECT_EQ(i->Value(), 7);
+    EXPECT_EQ(i->DefaultValue(), 4);
+}
+
+TEST_F(ScriptActions, DestroyingAListDetachesEveryAction)
+{
+    QPixmap red(4, 4);
+    red.fill(Qt::red);
+    TImageList images;
+    images.Images = {QIcon(red)};
+    auto *own = new TKWActionList(&form);
+    own->Images = &images;
+    QList<TIntegerAction *> actions;
+    for (int n = 0; n < 5; ++n) {
+        actions << new TIntegerAction(QStringLiteral("ia%1").arg(n), own);
+        actions.last()->SetImageIndex(0);
+        ASSERT_FALSE(actions.last()->icon().isNull());
+    }
+    delete own;
+    // Each action lets go of the list's pictures, not every other one.
+    for (TIntegerAction *a : actions) {
+        EXPECT_EQ(a->ActionList(), nullptr);
+        EXPECT_TRUE(a->icon().isNull()) << a->InternalId.toStdString();
+    }
 }
 
 // --- preferences --------------------------------------------------------------

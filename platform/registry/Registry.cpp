@@ -501,13 +501,23 @@ Batch::Batch()
 
 Batch::~Batch()
 {
+    Commit();
+}
+
+bool Batch::Commit()
+{
+    if (!FOpen)
+        return FResult;
+    FOpen = false;
     if (--tBatch.depth > 0)
-        return;
+        return FResult;
     const std::vector<Mutation> log = std::move(tBatch.log);
     const QString path = tBatch.path;
     tBatch = ThreadBatch{};
-    if (!log.empty() && !commit(path, log, false))
+    FResult = log.empty() || commit(path, log, false);
+    if (!FResult)
         qWarning("registry: the changes of a batch could not be written to %s", qPrintable(path));
+    return FResult;
 }
 
 QString LastHiveError()

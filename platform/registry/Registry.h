@@ -96,6 +96,13 @@ public:
     ~Batch();
     Batch(const Batch &) = delete;
     Batch &operator=(const Batch &) = delete;
+    // Ends the batch now; false when the outermost batch's write failed (an
+    // inner batch leaves the write to the outer one and answers true).
+    bool Commit();
+
+private:
+    bool FOpen = true;
+    bool FResult = true;
 };
 
 // What is wrong with the hive file as last read ("line 12: ..."); empty when

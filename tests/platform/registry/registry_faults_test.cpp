@@ -85,6 +85,34 @@ TEST(RegistryFaults, WriteStoppedBeforeRenameLeavesOldHive)
     EXPECT_EQ(temporaries(hive), QStringList());  // cleared by the next writer
 }
 
+TEST(RegistryFaults, BatchReportsItsFailedWrite)
+{
+    TempHive hive;
+    ASSERT_TRUE(CreateKey(QStringLiteral("K")));
+    {
+        Batch batch;
+        EXPECT_TRUE(SetValue(QStringLiteral("K"), QStringLiteral("v"), RegValue::Dword(1)));
+        EXPECT_TRUE(batch.Commit());
+        EXPECT_TRUE(batch.Commit());  // once ended, it keeps its answer
+    }
+    const QByteArray before = hive.readFile();
+    gStopAt = detail::WriteStep::TempSynced;
+    detail::SetWriteHook(stopAt);
+    {
+        Batch outer;
+        {
+            Batch inner;
+            EXPECT_TRUE(SetValue(QStringLiteral("K"), QStringLiteral("v"), RegValue::Dword(2)));
+            EXPECT_TRUE(inner.Commit());  // the outer batch writes
+        }
+        EXPECT_FALSE(outer.Commit());
+        EXPECT_FALSE(outer.Commit());
+    }
+    detail::SetWriteHook(nullptr);
+    EXPECT_EQ(hive.readFile(), before);
+    EXPECT_EQ(QueryValue(QStringLiteral("K"), QStringLiteral("v"))->ToDword(), 1u);
+}
+
 TEST(RegistryFaults, KilledWriterLeavesOldOrNewHive)
 {
     TempHive hive;

@@ -240,12 +240,18 @@ void TVostrelPreferences::ApplyMode()
         QFile::setPermissions(ini, QFile::permissions(ini) | QFileDevice::WriteOwner);
         QFile::remove(ini);
     }
-    if (FMode != spRegistre) {
-        reg::DeleteKeyTree(RegistryKey());
-        const auto left = reg::SubKeyNames(kMakerKey);
-        if (left && left->isEmpty())
-            reg::DeleteKey(kMakerKey);
-    }
+    // Settings moving to a portable file that is not written yet stay in the
+    // registry until SaveNow has written it.
+    if (FMode == spNone || (FMode == spPortable && QFileInfo(ini).isFile()))
+        RemoveRegistryCopy();
+}
+
+void TVostrelPreferences::RemoveRegistryCopy()
+{
+    reg::DeleteKeyTree(RegistryKey());
+    const auto left = reg::SubKeyNames(kMakerKey);
+    if (left && left->isEmpty())
+        reg::DeleteKey(kMakerKey);
 }
 
 bool TVostrelPreferences::OpenKey(const QString &name)
@@ -441,12 +447,24 @@ void TVostrelPreferences::WriteStamp(const QString &aVersion)
     FStore->WriteString(QStringLiteral("ExeName"), ExeName);
 }
 
-void TVostrelPreferences::SaveNow()
+bool TVostrelPreferences::SaveNow()
 {
-    reg::Batch batch;  // hundreds of values, one write of the hive
-    WriteStamp(version);
-    if (OnSavePrefs)
-        OnSavePrefs(this);
+    bool ok = true;
+    {
+        reg::Batch batch;  // hundreds of values, one write of the hive
+        WriteStamp(version);
+        if (OnSavePrefs)
+            OnSavePrefs(this);
+        ok = batch.Commit();
+    }
+    if (FMode == spPortable) {
+        ok = static_cast<TIniPreferencesMan *>(FStore.get())->Flush() && ok;
+        if (ok)
+            RemoveRegistryCopy();
+    }
+    if (!ok)
+        qWarning("preferences: the settings of %s could not be saved", qPrintable(titre));
+    return ok;
 }
 
 // ---------------------------------------------------------------- owner hooks

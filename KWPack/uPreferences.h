@@ -229,6 +229,10 @@ public:
     // "Version", "Dernière Sauvegarde" and "ExeName" at the root (the store
     // goes back to the root first).
     void WriteStamp(const QString &aVersion);
+    // Saves through the store now (stamp, then OnSavePrefs) as one hive write,
+    // or into the ini file; false when that write failed. The registry copy a
+    // move to portable leaves goes only once the ini file is written.
+    bool SaveNow();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -236,11 +240,10 @@ protected:
 private:
     void OwnerShow(QEvent *event);
     void OwnerCloseQuery(QEvent *event);
-    // Saves through the store now (stamp, then OnSavePrefs) as one hive write.
-    void SaveNow();
     bool ReadFontValues(TFont &font);
     bool WriteFontValues(const TFont &value);
     void Unhook();
+    void RemoveRegistryCopy();
 
     TSavePreferences FMode = spNone;
     std::unique_ptr<TPreferencesMan> FStore;

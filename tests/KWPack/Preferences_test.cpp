@@ -433,6 +433,32 @@ TEST_F(VostrelPreferences, IniBesideTheExecutableWinsAndPortableDeletesTheKey)
     EXPECT_EQ(gp.Store()->CurrentPath(), "ShowForm");
 }
 
+TEST_F(VostrelPreferences, MovingToPortableKeepsTheRegistryUntilTheIniIsWritten)
+{
+    RecordExe(gp.ExeName);
+    reg::CreateKey(kKey + "\\ShowForm");
+    reg::SetValue(kKey + "\\ShowForm", "Volume", reg::RegValue::Dword(10));
+    gp.OnSavePrefs = [](TVostrelPreferences *p) {
+        p->OpenKey("ShowForm");
+        p->WriteInteger("Volume", 20);
+    };
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Vidstill.ini"));  // the file cannot take its place
+    gp.SetMode(spPortable);
+    EXPECT_TRUE(reg::KeyExists(kKey));
+    EXPECT_FALSE(gp.SaveNow());
+    EXPECT_EQ(reg::QueryValue(kKey + "\\ShowForm", "Volume"), reg::RegValue::Dword(10));
+    EXPECT_EQ(gp.DetectMode(), spRegistre);  // the next start still finds them
+
+    ASSERT_TRUE(QDir(dir.path()).rmdir("Vidstill.ini"));
+    EXPECT_TRUE(gp.SaveNow());
+    EXPECT_FALSE(reg::KeyExists("Software\\Vostrel"));
+    TIniPreferencesMan ini(Ini());
+    ASSERT_TRUE(ini.OpenKey("ShowForm", false));
+    int32_t volume = 0;
+    EXPECT_TRUE(ini.ReadInteger("Volume", volume));
+    EXPECT_EQ(volume, 20);
+}
+
 TEST_F(VostrelPreferences, LeavingPortableDeletesEvenAReadOnlyIni)
 {
     ASSERT_TRUE(WriteAll(Ini(), Utf16LE("[]\r\n")));

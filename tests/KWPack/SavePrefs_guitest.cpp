@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QImage>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTextBlock>
@@ -17,6 +18,22 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+// Pixels a picture actually covers (not fully transparent).
+int CoveredPixels(const QImage &image)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    int covered = 0;
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x)
+            covered += qAlpha(argb.pixel(x, y)) > 0;
+    return covered;
+}
+
+QImage IconImage(const QPushButton *b)
+{
+    return b->icon().pixmap(b->iconSize()).toImage().convertToFormat(QImage::Format_ARGB32);
+}
 
 const char kExplanation[] =
     "<br><size 10><i>Do you want to save your preferences and find them again on next start?<br><br>"
@@ -49,8 +66,15 @@ TEST(SavePrefsForm, LayoutFollowsTheDesign)
     EXPECT_EQ(dlg.AucunBtn->geometry(), QRect(374, 286, 120, 60));
     EXPECT_EQ(dlg.NormalBtn->nextInFocusChain(), dlg.PortableBtn);
     EXPECT_EQ(dlg.PortableBtn->nextInFocusChain(), dlg.AucunBtn);
-    for (QPushButton *b : {dlg.NormalBtn, dlg.PortableBtn, dlg.AucunBtn})
-        EXPECT_FALSE(b->icon().isNull());
+    // Each button shows its own drawing, not an empty picture.
+    const QImage normal = IconImage(dlg.NormalBtn);
+    const QImage portable = IconImage(dlg.PortableBtn);
+    const QImage none = IconImage(dlg.AucunBtn);
+    for (const QImage &glyph : {normal, portable, none})
+        EXPECT_GT(CoveredPixels(glyph), glyph.width() * glyph.height() / 10);
+    EXPECT_NE(normal, portable);
+    EXPECT_NE(portable, none);
+    EXPECT_NE(normal, none);
     EXPECT_FALSE(dlg.chosen);
 }
 
@@ -87,8 +111,16 @@ TEST(SavePrefsForm, ExplanationFitsWithoutScrolling)
     QApplication::processEvents();
     const QTextDocument *doc = dlg.LinkEdit1->document();
     EXPECT_LE(doc->size().height(), dlg.LinkEdit1->viewport()->height());
+    // The text is drawn: dark pixels of the text inside the edit's face.
+    const QImage shot = dlg.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRect area = dlg.LinkEdit1->geometry();
+    int dark = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            dark += qGray(shot.pixel(x, y)) < 100;
+    EXPECT_GT(dark, 500);
     const QString file = QDir(TestArtifactsDir()).filePath(QStringLiteral("saveprefs.png"));
-    EXPECT_TRUE(dlg.grab().save(file));
+    EXPECT_TRUE(shot.save(file));
 }
 
 TEST(SavePrefsForm, EachButtonRecordsItsChoiceAndCloses)

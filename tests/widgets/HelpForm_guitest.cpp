@@ -284,6 +284,12 @@ TEST(ObjetListBox, RefusedAndSameKeyEntries)
     EXPECT_EQ(lb.Objet(0), kept);
     EXPECT_EQ(lb.item(0)->text(), QStringLiteral("Mike"));
     EXPECT_EQ(lb.Objet(5), nullptr);
+
+    // Entries already listed stay through a re-sort, whatever the test says now.
+    lb.AddObjet(Entry(QStringLiteral("alpha")));
+    lb.OnAccept = [](const TAbstractListObjet *) { return false; };
+    lb.Resort();
+    EXPECT_EQ(Lines(&lb), "alpha,other text");  // each line from its own entry again
 }
 
 TEST_F(HelpFormTest, RendersTheWindowWithARealList)

@@ -1,18 +1,13 @@
 // The ini store of the preferences: the file as lines in memory, its text
-// encodings, value escaping and the atomic replacement of the file.
+// encodings and value escaping.
 #include "uPreferences.h"
+
+#include "platform/registry/Registry.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QRandomGenerator>
 #include <QStringDecoder>
-
-#include <cerrno>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -83,58 +78,6 @@ QString DecodeText(const QByteArray &bytes)
     if (error)
         text = QString::fromLatin1(bytes);
     return text;
-}
-
-bool WriteFully(int fd, const QByteArray &bytes)
-{
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-// Written beside the old file, synced and renamed over it, so a crash or a
-// full disk in the middle leaves the previous settings whole. Every byte is
-// checked: a short write is a failure, never a truncated file (QSaveFile
-// commits those).
-bool ReplaceFile(const QString &fileName, const QByteArray &bytes)
-{
-    const QByteArray target = QFile::encodeName(fileName);
-    QByteArray temp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-        temp = target + ".tmp" + QByteArray::number(QRandomGenerator::global()->generate(), 16);
-        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
-    }
-    if (fd < 0)
-        return false;
-    struct stat old {};
-    bool ok = (::stat(target.constData(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0)
-              && WriteFully(fd, bytes) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
-    if (!ok) {
-        ::unlink(temp.constData());
-        return false;
-    }
-    // The rename itself must survive a crash too.
-    const QByteArray folder = QFile::encodeName(QFileInfo(fileName).absolutePath());
-    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
 }
 
 // CR LF, CR and LF all end a line; a final line break adds no empty line.
@@ -250,7 +193,7 @@ QByteArray TIniPreferencesMan::Encode() const
 
 bool TIniPreferencesMan::Flush()
 {
-    if (FFileName.isEmpty() || !ReplaceFile(FFileName, Encode()))
+    if (FFileName.isEmpty() || !reg::ReplaceFile(FFileName, Encode()))
         return false;
     FDirty = false;
     return true;

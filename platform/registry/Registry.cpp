@@ -30,6 +30,7 @@
 #include <functional>
 #include <mutex>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace reg {
@@ -210,6 +211,7 @@ void removeStaleTemporaries(const QString &path)
 }
 
 // Temporary file in the same folder, fsync, rename over, fsync the folder.
+// The replaced file's permissions carry over to the new one.
 bool replaceFile(const QString &path, const QByteArray &bytes, detail::WriteHook hook)
 {
     QByteArray name = QFile::encodeName(path + QStringLiteral(".tmp.XXXXXX"));
@@ -218,7 +220,9 @@ bool replaceFile(const QString &path, const QByteArray &bytes, detail::WriteHook
         qWarning("registry: %s", qPrintable(systemError(QStringLiteral("cannot create"), path)));
         return false;
     }
-    bool ok = writeAll(fd, bytes);
+    struct stat old {};
+    bool ok = ::stat(QFile::encodeName(path).constData(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
+    ok = ok && writeAll(fd, bytes);
     if (ok && hook && !hook(detail::WriteStep::TempWritten)) {
         ::close(fd);
         return false;
@@ -492,6 +496,11 @@ bool DeleteKeyCommand(const QString &fullKey)
 {
     const auto path = RelativeKeyPath(fullKey);
     return path && !SplitKeyPath(*path).isEmpty() && DeleteKeyTree(*path);
+}
+
+bool ReplaceFile(const QString &path, const QByteArray &bytes)
+{
+    return replaceFile(path, bytes, nullptr);
 }
 
 Batch::Batch()

@@ -88,6 +88,10 @@ bool DeleteKeyCommand(const QString &fullKey);
 // root itself; nullopt for other roots.
 std::optional<QString> RelativeKeyPath(const QString &fullKey);
 
+// Replaces a file's contents all or nothing: written beside it, synced and
+// renamed over it, so a crash or a full disk leaves the old file whole.
+bool ReplaceFile(const QString &path, const QByteArray &bytes);
+
 // Groups the changes made on this thread while it lives into one lock and one
 // write of the file (a save of hundreds of values costs one fsync). Nests.
 class Batch {

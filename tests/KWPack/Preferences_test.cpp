@@ -250,6 +250,8 @@ TEST(IniPreferences, ReplacingTheFileNeverTouchesTheOldOne)
     const QString file = dir.filePath("Vidstill.ini");
     const QByteArray old = Utf16LE("[]\r\nVersion=old\r\n");
     ASSERT_TRUE(WriteAll(file, old));
+    const auto mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+    ASSERT_TRUE(QFile::setPermissions(file, mode));
     // A second name for the old file's data shows whether it was rewritten in place.
     ASSERT_EQ(::link(QFile::encodeName(file).constData(), QFile::encodeName(dir.filePath("alias")).constData()), 0);
     TIniPreferencesMan ini(file);
@@ -272,6 +274,7 @@ TEST(IniPreferences, ReplacingTheFileNeverTouchesTheOldOne)
     ASSERT_TRUE(ini.Flush());
     EXPECT_EQ(ReadAll(file), ini.Encode());
     EXPECT_EQ(ReadAll(dir.filePath("alias")), old);  // replaced, not rewritten
+    EXPECT_EQ(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser), mode);  // kept
 }
 
 // ---------------------------------------------------------------- registry store

@@ -1,6 +1,7 @@
 #include "uPreferences.h"
 
 #include "uSavePrefs.h"
+#include "platform/registry/RegHive.h"
 #include "platform/registry/Registry.h"
 
 #include <QApplication>
@@ -91,9 +92,7 @@ bool TRegPreferencesMan::QueryString(const QString &key, const QString &name, QS
         return false;
     // 2n+2 bytes, or 2n+1 as older writers left them: either way whole
     // characters with a final null dropped (a single byte is the empty string).
-    QString text(v->data.size() / 2, Qt::Uninitialized);
-    for (qsizetype i = 0; i < text.size(); ++i)
-        text[i] = QChar(char16_t(uchar(v->data[2 * i]) | (uchar(v->data[2 * i + 1]) << 8)));
+    QString text = reg::DecodeUtf16(v->data, false);
     if (text.endsWith(QChar(0)))
         text.chop(1);
     value = text;

@@ -2,6 +2,7 @@
 // encodings and value escaping.
 #include "uPreferences.h"
 
+#include "platform/registry/RegHive.h"
 #include "platform/registry/Registry.h"
 
 #include <QFile>
@@ -40,20 +41,6 @@ QString HeaderOf(const QString &path)
     return QLatin1Char('[') + path + QLatin1Char(']');
 }
 
-// Plain code units, so any line survives a write and a read unchanged, even a
-// lone surrogate; a trailing odd byte is dropped.
-QString DecodeUtf16(const char *data, qsizetype size, bool bigEndian)
-{
-    QString text(size / 2, Qt::Uninitialized);
-    QChar *out = text.data();
-    for (qsizetype i = 0; i + 1 < size; i += 2) {
-        const auto b0 = static_cast<uchar>(data[i]);
-        const auto b1 = static_cast<uchar>(data[i + 1]);
-        out[i / 2] = QChar(bigEndian ? char16_t((b0 << 8) | b1) : char16_t((b1 << 8) | b0));
-    }
-    return text;
-}
-
 QString DecodeWith(QStringConverter::Encoding encoding, QByteArrayView bytes, bool *error)
 {
     QStringDecoder decoder(encoding, QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
@@ -68,9 +55,9 @@ QString DecodeText(const QByteArray &bytes)
     const auto *raw = reinterpret_cast<const uchar *>(bytes.constData());
     const qsizetype n = bytes.size();
     if (n >= 2 && raw[0] == 0xFF && raw[1] == 0xFE)
-        return DecodeUtf16(bytes.constData() + 2, n - 2, false);
+        return reg::DecodeUtf16(QByteArrayView(bytes).sliced(2), false);  // an odd last byte is dropped
     if (n >= 2 && raw[0] == 0xFE && raw[1] == 0xFF)
-        return DecodeUtf16(bytes.constData() + 2, n - 2, true);
+        return reg::DecodeUtf16(QByteArrayView(bytes).sliced(2), true);
     if (n >= 3 && raw[0] == 0xEF && raw[1] == 0xBB && raw[2] == 0xBF)
         return DecodeWith(QStringConverter::Utf8, QByteArrayView(bytes).sliced(3), nullptr);
     bool error = false;
@@ -178,15 +165,9 @@ QByteArray TIniPreferencesMan::Encode() const
     QByteArray out;
     out.reserve(2 + 64 * FLines.size());
     out.append("\xFF\xFE", 2);
-    auto put = [&out](char16_t u) {
-        out.append(char(u & 0xFF));
-        out.append(char(u >> 8));
-    };
     for (const QString &line : FLines) {
-        for (QChar c : line)
-            put(c.unicode());
-        put(u'\r');
-        put(u'\n');
+        out += reg::EncodeUtf16LE(line);
+        out.append("\r\0\n\0", 4);
     }
     return out;
 }

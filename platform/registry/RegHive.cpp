@@ -21,28 +21,11 @@ int compareNames(QStringView a, QStringView b)
     return a.compare(b, Qt::CaseInsensitive);
 }
 
-QByteArray utf16le(QStringView text)
-{
-    QByteArray out;
-    out.reserve(text.size() * 2);
-    for (QChar c : text) {
-        out.append(char(c.unicode() & 0xFF));
-        out.append(char(c.unicode() >> 8));
-    }
-    return out;
-}
-
 QString fromUtf16(const QByteArray &bytes, qsizetype start, bool bigEndian)
 {
-    QString out;
-    out.reserve((bytes.size() - start) / 2 + 1);
-    qsizetype i = start;
-    for (; i + 1 < bytes.size(); i += 2) {
-        const auto lo = uchar(bytes[bigEndian ? i + 1 : i]);
-        const auto hi = uchar(bytes[bigEndian ? i : i + 1]);
-        out.append(QChar(char16_t(lo | (hi << 8))));
-    }
-    if (i < bytes.size())  // odd byte: keep a visible trace rather than drop it
+    bool odd = false;
+    QString out = DecodeUtf16(QByteArrayView(bytes).sliced(start), bigEndian, &odd);
+    if (odd)  // keep a visible trace rather than drop it
         out.append(QChar::ReplacementCharacter);
     return out;
 }
@@ -85,7 +68,7 @@ std::optional<uint32_t> parseHexNumber(QStringView digits, int maxDigits)
 
 RegValue RegValue::String(const QString &text)
 {
-    return {REG_SZ, utf16le(text) + QByteArray(2, '\0')};
+    return {REG_SZ, EncodeUtf16LE(text) + QByteArray(2, '\0')};
 }
 
 RegValue RegValue::Dword(uint32_t value)
@@ -105,7 +88,7 @@ QString RegValue::ToString() const
 {
     if (type != REG_SZ && type != REG_EXPAND_SZ)
         return {};
-    QString text = fromUtf16(data.left(data.size() & ~qsizetype(1)), 0, false);
+    QString text = DecodeUtf16(data, false);  // an odd last byte is dropped
     const qsizetype nul = text.indexOf(QChar(0));
     return nul < 0 ? text : text.left(nul);
 }
@@ -235,6 +218,31 @@ bool IsValidValueName(QStringView name)
 
 // ---- bytes <-> text
 
+QString DecodeUtf16(QByteArrayView bytes, bool bigEndian, bool *oddByte)
+{
+    QString text(bytes.size() / 2, Qt::Uninitialized);
+    QChar *out = text.data();
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto b0 = uchar(bytes[i]);
+        const auto b1 = uchar(bytes[i + 1]);
+        out[i / 2] = QChar(bigEndian ? char16_t((b0 << 8) | b1) : char16_t((b1 << 8) | b0));
+    }
+    if (oddByte)
+        *oddByte = bytes.size() % 2 != 0;
+    return text;
+}
+
+QByteArray EncodeUtf16LE(QStringView text)
+{
+    QByteArray out;
+    out.reserve(text.size() * 2);
+    for (QChar c : text) {
+        out.append(char(c.unicode() & 0xFF));
+        out.append(char(c.unicode() >> 8));
+    }
+    return out;
+}
+
 QString DecodeRegBytes(const QByteArray &bytes)
 {
     if (bytes.startsWith("\xFF\xFE"))
@@ -248,7 +256,7 @@ QString DecodeRegBytes(const QByteArray &bytes)
 
 QByteArray EncodeRegText(QStringView text)
 {
-    return QByteArray("\xFF\xFE", 2) + utf16le(text);
+    return QByteArray("\xFF\xFE", 2) + EncodeUtf16LE(text);
 }
 
 // ---- parser

@@ -80,6 +80,12 @@ bool IsValidKeyName(QStringView name);
 // Whether `name` may be a value name (no line break).
 bool IsValidValueName(QStringView name);
 
+// UTF-16 code units as they are, lone surrogates included, so any text
+// survives a write and a read. A trailing odd byte is left out; `oddByte`
+// says whether there was one.
+QString DecodeUtf16(QByteArrayView bytes, bool bigEndian, bool *oddByte = nullptr);
+QByteArray EncodeUtf16LE(QStringView text);
+
 // Text of a .reg file from its bytes: UTF-16LE / UTF-16BE / UTF-8 by their
 // byte-order mark; without one UTF-8 when the bytes are valid UTF-8, else
 // Latin-1 (nothing is lost either way).

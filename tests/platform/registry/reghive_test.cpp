@@ -181,6 +181,20 @@ TEST(RegHive, DecodesByteOrderMarks)
     // Lone surrogates survive the round trip through the file encoding.
     const QString odd = QString(QChar(0xD800)) + u'x';
     EXPECT_EQ(DecodeRegBytes(EncodeRegText(odd)), odd);
+    // A cut-off last byte leaves a visible mark in the hive text.
+    EXPECT_EQ(DecodeRegBytes(EncodeRegText(u"ab") + 'c'), QStringLiteral("ab\uFFFD"));
+}
+
+TEST(RegHive, Utf16CodeUnitsBothWays)
+{
+    bool oddByte = true;
+    EXPECT_EQ(DecodeUtf16(QByteArray("a\0\x00\xD8", 4), false, &oddByte), QString(u'a') + QChar(0xD800));
+    EXPECT_FALSE(oddByte);
+    EXPECT_EQ(DecodeUtf16(QByteArray("\0a\xD8\x00\x7F", 5), true, &oddByte), QString(u'a') + QChar(0xD800));
+    EXPECT_TRUE(oddByte);
+    EXPECT_EQ(DecodeUtf16(QByteArrayView(), false, &oddByte), QString());
+    EXPECT_FALSE(oddByte);
+    EXPECT_EQ(EncodeUtf16LE(QString(u'\u00E9') + QChar(0xDC00)), QByteArray("\xE9\0\0\xDC", 4));
 }
 
 TEST(RegHive, ValueHelpers)

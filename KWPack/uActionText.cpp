@@ -1,5 +1,7 @@
 #include "uActionText.h"
 
+#include "uPreferences.h"
+
 #include <QLocale>
 
 #include <cmath>
@@ -65,16 +67,8 @@ int32_t IntegerFromText(const QString &text)
 
 double DoubleFromText(const QString &text)
 {
-    // Group separators are refused so "1,5" never reads as fifteen.
-    const QString t = text.trimmed();
-    for (QLocale locale : {QLocale::c(), QLocale::system(), QLocale()}) {
-        locale.setNumberOptions(QLocale::RejectGroupSeparator);
-        bool ok = false;
-        const double v = locale.toDouble(t, &ok);
-        if (ok && std::isfinite(v))
-            return v;
-    }
-    return -1.0;
+    const std::optional<double> v = ParseDouble(text);
+    return v && std::isfinite(*v) ? *v : -1.0;
 }
 
 std::optional<TColor> ColorFromText(const QString &text)

@@ -18,11 +18,17 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class TSavePrefsForm;
 class QWidget;
 
 enum TSavePreferences { spRegistre = 0, spPortable = 1, spNone = 2 };
+
+// A number written with a point, or with the user's decimal separator; group
+// separators are refused so "1,500" never becomes fifteen hundred. Blanks
+// around it are allowed; "inf" and "nan" are numbers too.
+std::optional<double> ParseDouble(const QString &text);
 
 // Abstract store. Every store keeps a current path ("" is the root, sections
 // separated by "\"). All operations report success; none throws.

@@ -100,24 +100,21 @@ QString FloatToText(double value)
     return ok ? text : QLocale::c().toString(value, 'g', 17);
 }
 
-bool TextToFloat(const QString &text, double &value)
+}  // namespace
+
+std::optional<double> ParseDouble(const QString &text)
 {
     const QString t = text.trimmed();
-    QLocale c = QLocale::c();
-    c.setNumberOptions(QLocale::RejectGroupSeparator);
-    bool ok = false;
-    double v = c.toDouble(t, &ok);
-    if (!ok) {
-        QLocale user;  // the default locale: the user's unless the program set one
-        user.setNumberOptions(QLocale::RejectGroupSeparator);
-        v = user.toDouble(t, &ok);
+    // The default locale is the user's unless the program set one.
+    for (QLocale locale : {QLocale::c(), QLocale(), QLocale::system()}) {
+        locale.setNumberOptions(QLocale::RejectGroupSeparator);
+        bool ok = false;
+        const double v = locale.toDouble(t, &ok);
+        if (ok)
+            return v;
     }
-    if (ok)
-        value = v;
-    return ok;
+    return std::nullopt;
 }
-
-}  // namespace
 
 TIniPreferencesMan::TIniPreferencesMan(const QString &fileName)
     : FFileName(fileName)
@@ -408,8 +405,7 @@ bool TIniPreferencesMan::ReadFloat(const QString &name, double &value)
     QString text;
     if (!ReadString(name, text))
         return false;
-    if (!TextToFloat(text, value))
-        value = 0.0;
+    value = ParseDouble(text).value_or(0.0);
     return true;
 }
 

@@ -1,5 +1,6 @@
 // The preferences stores and the component without a window: what each store
 // writes, value by value, and how the modes find and remove each other's data.
+#include "KWPack/uActionText.h"
 #include "KWPack/uPreferences.h"
 #include "platform/registry/Registry.h"
 #include "common/TestSupport.h"
@@ -12,6 +13,8 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <limits>
 
 #include <cfloat>
 #include <csignal>
@@ -198,6 +201,26 @@ TEST(IniPreferences, DoublesGoOutWithAPointAndComeBackWithEitherSeparator)
                                                "max=-1.7976931348623157e+308"}));
     EXPECT_TRUE(ini.ReadFloat("max", v));
     EXPECT_EQ(v, -DBL_MAX);
+}
+
+TEST(IniPreferences, OneNumberReaderForFilesAndActionTexts)
+{
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(ParseDouble(" 2.5 "), 2.5);
+    EXPECT_EQ(ParseDouble("1,500"), std::nullopt);  // a group separator, refused
+    EXPECT_EQ(ParseDouble("x"), std::nullopt);
+    EXPECT_EQ(ParseDouble("inf"), std::numeric_limits<double>::infinity());
+    // An ini file keeps an infinite value; an action's text does not take one.
+    TIniPreferencesMan ini(QString(), Utf8File("[]\nbig=inf\n"));
+    double v = 0;
+    EXPECT_TRUE(ini.ReadFloat("big", v));
+    EXPECT_EQ(v, std::numeric_limits<double>::infinity());
+    EXPECT_EQ(ActionText::DoubleFromText("inf"), -1.0);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(ParseDouble("1,5"), 1.5);
+    EXPECT_EQ(ActionText::DoubleFromText("1,5"), 1.5);
+    QLocale::setDefault(previous);
 }
 
 TEST(IniPreferences, ValuesWithLineBreaksSurviveTheFile)

@@ -273,38 +273,21 @@ void TAudioMan::AfterConnect(TAudioSource *source)
 
 bool TAudioMan::TryConnectAudio()
 {
-    IGraphBuilder *graph = SourceManager->GraphBuilder.Get();
-    std::vector<ComPtr<IBaseFilter>> added;
-    const auto add = [&](const TFilterRec *rec) {
-        ComPtr<IBaseFilter> filter = rec->CreateFilter();
-        if (filter && SUCCEEDED(graph->AddFilter(filter.Get(), rec->Name().toStdWString().c_str())))
-            added.push_back(filter);
-    };
-    // What this attempt added and left unconnected goes again, or the next
-    // attempt would connect through it before the catalogue.
-    const auto unwind = [&] {
-        for (const ComPtr<IBaseFilter> &filter : added) {
-            bool connected = false;
-            for (const ComPtr<IPin> &pin : dshow::PinsOf(filter.Get()))
-                connected = connected || dshow::PeerOf(pin.Get());
-            if (!connected)
-                graph->RemoveFilter(filter.Get());
-        }
-    };
+    TAddedFilters added(SourceManager->GraphBuilder.Get());
     ChosenDecoder = &NoAudioDecoder();
     if (TriedDecoders.isEmpty()) {
         ChooseDecoder();
         if (IsSet(ChosenDecoder))
-            add(ChosenDecoder);
+            added.Add(ChosenDecoder);
     }
     if (RenderAudio())
         return true;
     if (IsSet(FallbackAudioDecoder)) {
-        add(FallbackAudioDecoder);
+        added.Add(FallbackAudioDecoder);
         if (RenderAudio())
             return true;
     }
-    unwind();
+    added.RemoveUnconnected();
     return false;
 }
 

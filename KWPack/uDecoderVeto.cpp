@@ -1,5 +1,8 @@
 #include "KWPack/uDecoderVeto.h"
 
+#include "KWPack/uDecoders.h"
+
+#include "platform/dshow/Enumerate.h"
 #include "platform/dshow/Guid.h"
 #include "platform/dshow/Iids.h"
 
@@ -41,4 +44,22 @@ HRESULT TDecoderVeto::SelectedFilter(IMoniker *pMon)
     if (FAILED(filter->GetClassID(&clsid)))
         return E_FAIL;
     return IsTriedDecoder(*Tried, clsid) ? E_FAIL : S_OK;
+}
+
+void TAddedFilters::Add(const TFilterRec *rec)
+{
+    ComPtr<IBaseFilter> filter = rec->CreateFilter();
+    if (filter && SUCCEEDED(Graph->AddFilter(filter.Get(), rec->Name().toStdWString().c_str())))
+        Added.push_back(filter);
+}
+
+void TAddedFilters::RemoveUnconnected()
+{
+    for (const ComPtr<IBaseFilter> &filter : Added) {
+        bool connected = false;
+        for (const ComPtr<IPin> &pin : dshow::PinsOf(filter.Get()))
+            connected = connected || dshow::PeerOf(pin.Get());
+        if (!connected)
+            Graph->RemoveFilter(filter.Get());
+    }
 }

@@ -10,6 +10,10 @@
 
 #include <QStringList>
 
+#include <vector>
+
+class TFilterRec;
+
 // Sorted class-identifier texts, no duplicates.
 void AddTriedDecoder(QStringList &tried, const CLSID &clsid);
 bool IsTriedDecoder(const QStringList &tried, const CLSID &clsid);
@@ -23,4 +27,19 @@ public:
     HRESULT CreatedFilter(IBaseFilter *) override { return S_OK; }
 
     const QStringList *Tried;  // the manager's list; null once it is gone
+};
+
+// The decoders one connection attempt puts into the graph. What the attempt
+// leaves unconnected must go again, or the next attempt would connect through
+// it before the catalogue. UI thread.
+class TAddedFilters {
+public:
+    explicit TAddedFilters(IGraphBuilder *graph) : Graph(graph) {}
+    // Creates the record's filter and adds it under the record's name.
+    void Add(const TFilterRec *rec);
+    void RemoveUnconnected();
+
+private:
+    IGraphBuilder *Graph;
+    std::vector<ComPtr<IBaseFilter>> Added;
 };

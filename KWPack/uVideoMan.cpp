@@ -236,37 +236,21 @@ void TVideoMan::AfterConnect(TVideoSource *source)
 bool TVideoMan::TryConnect()
 {
     IGraphBuilder *graph = SourceManager->GraphBuilder.Get();
-    std::vector<ComPtr<IBaseFilter>> added;
-    const auto add = [&](const TFilterRec *rec) {
-        ComPtr<IBaseFilter> filter = rec->CreateFilter();
-        if (filter && SUCCEEDED(graph->AddFilter(filter.Get(), rec->Name().toStdWString().c_str())))
-            added.push_back(filter);
-    };
-    // What this attempt put into the graph and left unconnected goes again,
-    // or the next attempt would connect through it before the catalogue.
-    const auto unwind = [&] {
-        for (const ComPtr<IBaseFilter> &filter : added) {
-            bool connected = false;
-            for (const ComPtr<IPin> &pin : dshow::PinsOf(filter.Get()))
-                connected = connected || dshow::PeerOf(pin.Get());
-            if (!connected)
-                graph->RemoveFilter(filter.Get());
-        }
-    };
+    TAddedFilters added(graph);
     ChosenDecoder = nullptr;
     if (TriedDecoders.isEmpty()) {
         ChooseDecoder();
         if (IsSet(ChosenDecoder) && (!NtscDV || ChosenDecoder->Clsid() != CLSID_PrivateffdshowVideo))
-            add(ChosenDecoder);
+            added.Add(ChosenDecoder);
     }
     if (!Render()) {
         if (!IsSet(FallbackVideoDecoder)) {
-            unwind();
+            added.RemoveUnconnected();
             return false;
         }
-        add(FallbackVideoDecoder);
+        added.Add(FallbackVideoDecoder);
         if (!Render()) {
-            unwind();
+            added.RemoveUnconnected();
             return false;
         }
     }
@@ -278,7 +262,7 @@ bool TVideoMan::TryConnect()
             RemoveFiltersBetween(Renderer.Get(), Source->SourceNotifierFilter(), graph);
             AddTriedDecoder(TriedDecoders, DecoderClsid);
             graph->RemoveFilter(FramesNotifier.Get());
-            unwind();
+            added.RemoveUnconnected();
             return false;
         }
     }

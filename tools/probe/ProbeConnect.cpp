@@ -6,6 +6,7 @@
 #include "KWPack/uMediaFactory.h"
 #include "KWPack/uNavMan.h"
 #include "KWPack/uVideoMan.h"
+#include "tools/probe/ProbeApp.h"
 #include "tools/probe/ProbeGraph.h"
 
 #include <QApplication>
@@ -117,18 +118,9 @@ void Print(const QJsonObject &object)
 void ProbeConnect(const std::vector<std::string> &args)
 {
     const ConnectArgs a = ParseConnect(args);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("VIDSTILL_AUDIO"))
-        qputenv("VIDSTILL_AUDIO", "silent");
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-        if (type == QtCriticalMsg || type == QtFatalMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(text));
-    });
-    int argc = 1;
-    char name[] = "vidstill-probe";
-    char *argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    QuietOffscreen();
+    ProbeArgv av;
+    QApplication app(av.argc, av.argv);
     QWidget host;
     host.resize(640, 480);
     std::unique_ptr<TNavMan> nav(TKWActionComponent::New<TNavMan>());

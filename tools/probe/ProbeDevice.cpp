@@ -3,6 +3,7 @@
 #include "KWPack/uMediaFactory.h"
 #include "KWPack/uMediaFormats.h"
 #include "platform/dshow/Guid.h"
+#include "tools/probe/ProbeApp.h"
 #include "tools/probe/ProbeGraph.h"
 
 #include <QCoreApplication>
@@ -92,18 +93,12 @@ QJsonObject DeviceObject(const TFileDevice &device, TGrapheMan *manager)
 void ProbeDevice(const std::string &file)
 {
     // The graph manager is a component with a message window.
-    int argc = 1;
-    char name[] = "vidstill-probe";
-    char *argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
+    ProbeArgv av;
+    QCoreApplication app(av.argc, av.argv);
     std::unique_ptr<TGrapheMan> manager(TKWActionComponent::New<TGrapheMan>());
     TMediaFactory factory;
     factory.SetGrapheMan(manager.get());
-    TFileDevice *device = factory.GetDevice(QFile::decodeName(file.c_str()));
-    if (!device)
-        throw ProbeError("unknown extension: " + file);
-    if (!device->Valid())
-        throw ProbeError("cannot open " + file);
+    TFileDevice *device = OpenFileDevice(factory, file);
     const QJsonObject o = DeviceObject(*device, manager.get());
     std::fputs(QJsonDocument(o).toJson(QJsonDocument::Indented).constData(), stdout);
 }

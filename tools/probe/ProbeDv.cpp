@@ -4,6 +4,7 @@
 #include "KWPack/uNotifier.h"
 #include "platform/base/DateTimeText.h"
 #include "platform/dshow/Renderer.h"
+#include "tools/probe/ProbeApp.h"
 #include "tools/probe/ProbeGraph.h"
 
 #include <QCoreApplication>
@@ -99,18 +100,12 @@ void Run(TGrapheMan &manager, Collector &lines, bool &complete)
 
 void ProbeDv(const std::string &file, long long count)
 {
-    int argc = 1;
-    char name[] = "vidstill-probe";
-    char *argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
+    ProbeArgv av;
+    QCoreApplication app(av.argc, av.argv);
     std::unique_ptr<TGrapheMan> manager(TKWActionComponent::New<TGrapheMan>());
     TMediaFactory factory;
     factory.SetGrapheMan(manager.get());
-    TFileDevice *device = factory.GetDevice(QFile::decodeName(file.c_str()));
-    if (!device)
-        throw ProbeError("unknown extension: " + file);
-    if (!device->Valid())
-        throw ProbeError("cannot open " + file);
+    TFileDevice *device = OpenFileDevice(factory, file);
     TVideoSource *source = device->VideoSources()[0];
     if (!source)
         throw ProbeError("no video stream in " + file);

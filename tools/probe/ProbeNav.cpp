@@ -3,6 +3,7 @@
 #include "KWPack/uNavMan.h"
 #include "KWPack/uWindowLessMan.h"
 #include "tools/probe/NavGraph.h"
+#include "tools/probe/ProbeApp.h"
 #include "tools/probe/ProbeGraph.h"
 
 #include <QApplication>
@@ -128,20 +129,9 @@ void Run(TNavMan &nav, TWindowLessMan &renderer, const std::string &command)
 void ProbeNav(const std::vector<std::string> &args)
 {
     const NavArgs a = ParseNav(args);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The sound only keeps the clock here; and the one-line error contract
-    // leaves no room for the platform's chatter on stderr.
-    if (qEnvironmentVariableIsEmpty("VIDSTILL_AUDIO"))
-        qputenv("VIDSTILL_AUDIO", "silent");
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-        if (type == QtCriticalMsg || type == QtFatalMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(text));
-    });
-    int argc = 1;
-    char name[] = "vidstill-probe";
-    char *argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    QuietOffscreen();
+    ProbeArgv av;
+    QApplication app(av.argc, av.argv);
     QWidget host;
     host.resize(640, 480);
     std::unique_ptr<TNavMan> nav(TKWActionComponent::New<TNavMan>());

@@ -33,11 +33,12 @@ TEST(ProbeDecoders, ListsSystemThenPrivateRecords)
         const ProbeRun r = Probe(args);
         ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
         const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
-        ASSERT_EQ(lines.size(), 8) << qPrintable(r.out);
+        ASSERT_EQ(lines.size(), 9) << qPrintable(r.out);
         EXPECT_EQ(lines[0], "system\tVidstill Video Decoder\t{5A1D0C01-7E3B-4C52-9B61-2F10D43A8801}\tok");
         EXPECT_EQ(lines[1], "system\tVidstill Video Decoder (single thread)\t{5A1D0C01-7E3B-4C52-9B61-2F10D43A8802}\tok");
         EXPECT_EQ(lines[2], "system\tVidstill Audio Decoder\t{5A1D0C01-7E3B-4C52-9B61-2F10D43A8803}\tok");
-        EXPECT_EQ(lines.mid(3), kPrivateLines);
+        EXPECT_EQ(lines[3], "system\tDTV-DVD Video Decoder\t{212690FB-83E5-4526-8FD7-74478B7939CD}\tok");
+        EXPECT_EQ(lines.mid(4), kPrivateLines);
     }
 }
 
@@ -52,7 +53,7 @@ TEST(ProbeDecoders, AMissingModuleIsNoBaseFilter)
     ASSERT_EQ(r.exitCode, 0) << qPrintable(r.err);
     QStringList expected = kPrivateLines;
     expected[4] = "private\tNo BaseFilter\t{00000000-0000-0000-0000-000000000000}\tfailed";
-    EXPECT_EQ(r.out.split('\n', Qt::SkipEmptyParts).mid(3), expected);
+    EXPECT_EQ(r.out.split('\n', Qt::SkipEmptyParts).mid(4), expected);
     EXPECT_TRUE(r.err.contains("LAVAudio.ax")) << qPrintable(r.err);
 }
 

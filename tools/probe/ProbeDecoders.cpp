@@ -15,7 +15,7 @@ namespace {
 // The catalogue's decoders: the splitters, sources, renderers and the DV
 // splitter are not.
 const CLSID *const kSystemDecoders[] = {&CLSID_VidstillVideoDecoder, &CLSID_VidstillVideoDecoderST,
-                                        &CLSID_VidstillAudioDecoder};
+                                        &CLSID_VidstillAudioDecoder, &CLSID_SystemH264Decoder};
 
 void PrintLine(const char *kind, const TFilterRec &rec, bool ok)
 {

@@ -1,52 +1,18 @@
 #include "uHelpForm.h"
 
 #include "KWPack/uLinkEdit.h"
+#include "KWPack/uPascalHighlighter.h"
 #include "KWPack/uScriptAction.h"
 
 #include <QEvent>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QRegularExpression>
-#include <QSyntaxHighlighter>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 namespace {
 
 const QString kNoKey = QStringLiteral("zzz");  // after every real shortcut or switch
-
-// Keywords and types of script declarations.
-class TDeclarationHighlighter : public QSyntaxHighlighter {
-public:
-    using QSyntaxHighlighter::QSyntaxHighlighter;
-
-protected:
-    void highlightBlock(const QString &text) override
-    {
-        static const QRegularExpression keywords(
-            QStringLiteral("\\b(procedure|function|const|var|begin|end)\\b"),
-            QRegularExpression::CaseInsensitiveOption);
-        static const QRegularExpression types(
-            QStringLiteral("\\b(Boolean|Integer|Double|Widestring|String|TColor|TFont|TPoint|TRect)\\b"),
-            QRegularExpression::CaseInsensitiveOption);
-        QTextCharFormat keyword;
-        keyword.setFontWeight(QFont::Bold);
-        keyword.setForeground(ColorToQColor(clNavy));
-        QTextCharFormat type;
-        type.setForeground(ColorToQColor(clTeal));
-        Apply(text, keywords, keyword);
-        Apply(text, types, type);
-    }
-
-private:
-    void Apply(const QString &text, const QRegularExpression &re, const QTextCharFormat &format)
-    {
-        for (auto it = re.globalMatch(text); it.hasNext();) {
-            const auto m = it.next();
-            setFormat(static_cast<int>(m.capturedStart()), static_cast<int>(m.capturedLength()), format);
-        }
-    }
-};
 
 QFont PixelFont(const QString &family, int height, bool bold = false, bool italic = false)
 {
@@ -143,7 +109,7 @@ void THelpForm::CreateLabels()
     leSyntaxe->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     leSyntaxe->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     leSyntaxe->setLineWrapMode(QPlainTextEdit::NoWrap);
-    new TDeclarationHighlighter(leSyntaxe->document());
+    new TPascalHighlighter(leSyntaxe->document());
 }
 
 void THelpForm::CreateMenu()

@@ -1,0 +1,155 @@
+#include "KWPack/uPascalHighlighter.h"
+
+#include "platform/base/Graphics.h"
+
+#include <QFont>
+#include <QSet>
+
+namespace {
+
+bool IsIdentStart(QChar c) { return c.isLetter() || c == u'_'; }
+bool IsIdentChar(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
+bool IsDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool IsHexDigit(QChar c)
+{
+    return IsDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+QTextCharFormat MakeFormat(TColor color, bool bold, bool italic)
+{
+    QTextCharFormat f;
+    if (color != clNone)
+        f.setForeground(ColorToQColor(color));
+    f.setFontWeight(bold ? QFont::Bold : QFont::Normal);
+    f.setFontItalic(italic);
+    return f;
+}
+
+}  // namespace
+
+TPascalHighlighter::TPascalHighlighter(QTextDocument *document) : QSyntaxHighlighter(document) {}
+
+bool TPascalHighlighter::IsReservedWord(const QString &word)
+{
+    static const QSet<QString> kWords = [] {
+        QSet<QString> words;
+        for (const char *w :
+             {"and", "array", "as", "asm", "begin", "case", "class", "const", "constructor",
+              "destructor", "div", "do", "downto", "else", "end", "except", "exports", "file",
+              "finalization", "finally", "for", "function", "goto", "if", "implementation", "in",
+              "inherited", "initialization", "inline", "interface", "is", "label", "library", "mod",
+              "nil", "not", "object", "of", "or", "out", "packed", "procedure", "program", "property",
+              "raise", "record", "repeat", "resourcestring", "set", "shl", "shr", "string", "then",
+              "threadvar", "to", "try", "type", "unit", "until", "uses", "var", "while", "with", "xor"})
+            words.insert(QString::fromLatin1(w));
+        return words;
+    }();
+    return kWords.contains(word.toLower());
+}
+
+QTextCharFormat TPascalHighlighter::Format(TToken token) const
+{
+    switch (token) {
+    case TToken::Space: return {};
+    case TToken::Comment: return MakeFormat(clGreen, false, true);
+    case TToken::Number: return MakeFormat(clNavy, false, false);
+    case TToken::String: return MakeFormat(clPurple, false, false);
+    case TToken::Symbol: return MakeFormat(clBlue, false, false);
+    case TToken::Reserved: return MakeFormat(clMaroon, true, false);
+    case TToken::Identifier: return MakeFormat(clNone, true, false);
+    }
+    return {};
+}
+
+// Index just past the end of a comment opened before `from`, or the line's
+// length when it stays open.
+qsizetype TPascalHighlighter::CommentEnd(const QString &text, qsizetype from, State open) const
+{
+    if (open == BraceComment) {
+        const qsizetype close = text.indexOf(QLatin1Char('}'), from);
+        return close < 0 ? text.size() : close + 1;
+    }
+    const qsizetype close = text.indexOf(QLatin1String("*)"), from);
+    return close < 0 ? text.size() : close + 2;
+}
+
+// The token at `at`: its kind and the index just past it. A comment left open
+// at the end of the line sets `open`.
+qsizetype TPascalHighlighter::Token(const QString &text, qsizetype at, TToken &kind, State &open) const
+{
+    const qsizetype n = text.size();
+    const QChar c = text.at(at);
+    const QChar next = at + 1 < n ? text.at(at + 1) : QChar();
+    qsizetype i = at + 1;
+    if (c.isSpace()) {
+        kind = TToken::Space;
+        while (i < n && text.at(i).isSpace())
+            ++i;
+    } else if (c == u'/' && next == u'/') {
+        kind = TToken::Comment;
+        i = n;
+    } else if (c == u'{' || (c == u'(' && next == u'*')) {
+        kind = TToken::Comment;
+        const State s = c == u'{' ? BraceComment : ParenComment;
+        i = CommentEnd(text, at + (s == BraceComment ? 1 : 2), s);
+        const bool closed = s == BraceComment ? text.at(i - 1) == u'}' && i - 1 > at
+                                              : i - at >= 4 && text.mid(i - 2, 2) == QLatin1String("*)");
+        if (!closed)
+            open = s;
+    } else if (c == u'\'' || c == u'#') {
+        kind = TToken::String;
+        i = at;
+        // A string: quoted pieces and character codes (#13#10) run together.
+        while (i < n && (text.at(i) == u'\'' || text.at(i) == u'#')) {
+            if (text.at(i) == u'#') {
+                ++i;
+                if (i < n && text.at(i) == u'$')
+                    ++i;
+                while (i < n && IsHexDigit(text.at(i)))
+                    ++i;
+            } else {
+                const qsizetype close = text.indexOf(QLatin1Char('\''), i + 1);
+                i = close < 0 ? n : close + 1;
+            }
+        }
+    } else if (IsDigit(c) || (c == u'$' && IsHexDigit(next))) {
+        kind = TToken::Number;
+        while (i < n && (IsHexDigit(text.at(i)) || text.at(i) == u'.') &&
+               !(text.at(i) == u'.' && i + 1 < n && text.at(i + 1) == u'.'))
+            ++i;
+        // An exponent: 1.5e-3 (the "e" was taken as a hex digit).
+        if (i < n && (text.at(i) == u'+' || text.at(i) == u'-') && (text.at(i - 1) == u'e' || text.at(i - 1) == u'E'))
+            for (++i; i < n && IsDigit(text.at(i));)
+                ++i;
+    } else if (IsIdentStart(c)) {
+        while (i < n && IsIdentChar(text.at(i)))
+            ++i;
+        kind = IsReservedWord(text.mid(at, i - at)) ? TToken::Reserved : TToken::Identifier;
+    } else {
+        kind = TToken::Symbol;
+    }
+    return i;
+}
+
+void TPascalHighlighter::highlightBlock(const QString &text)
+{
+    const State carried = previousBlockState() < 0 ? Normal : State(previousBlockState());
+    State open = Normal;
+    qsizetype at = 0;
+    if (carried != Normal) {
+        at = CommentEnd(text, 0, carried);
+        const bool closed = at < text.size() || (carried == BraceComment ? text.endsWith(QLatin1Char('}'))
+                                                                         : text.endsWith(QLatin1String("*)")));
+        setFormat(0, static_cast<int>(at), Format(TToken::Comment));
+        if (!closed)
+            open = carried;
+    }
+    while (at < text.size()) {
+        TToken kind = TToken::Space;
+        const qsizetype end = Token(text, at, kind, open);
+        if (kind != TToken::Space)
+            setFormat(static_cast<int>(at), static_cast<int>(end - at), Format(kind));
+        at = end;
+    }
+    setCurrentBlockState(open);
+}

@@ -47,7 +47,7 @@ bool TPascalHighlighter::IsReservedWord(const QString &word)
     return kWords.contains(word.toLower());
 }
 
-QTextCharFormat TPascalHighlighter::Format(TToken token) const
+QTextCharFormat TPascalHighlighter::Format(TToken token)
 {
     switch (token) {
     case TToken::Space: return {};
@@ -63,7 +63,7 @@ QTextCharFormat TPascalHighlighter::Format(TToken token) const
 
 // Index just past the end of a comment opened before `from`, or the line's
 // length when it stays open.
-qsizetype TPascalHighlighter::CommentEnd(const QString &text, qsizetype from, State open) const
+qsizetype TPascalHighlighter::CommentEnd(const QString &text, qsizetype from, TLineState open)
 {
     if (open == BraceComment) {
         const qsizetype close = text.indexOf(QLatin1Char('}'), from);
@@ -75,7 +75,7 @@ qsizetype TPascalHighlighter::CommentEnd(const QString &text, qsizetype from, St
 
 // The token at `at`: its kind and the index just past it. A comment left open
 // at the end of the line sets `open`.
-qsizetype TPascalHighlighter::Token(const QString &text, qsizetype at, TToken &kind, State &open) const
+qsizetype TPascalHighlighter::Token(const QString &text, qsizetype at, TToken &kind, TLineState &open)
 {
     const qsizetype n = text.size();
     const QChar c = text.at(at);
@@ -90,7 +90,7 @@ qsizetype TPascalHighlighter::Token(const QString &text, qsizetype at, TToken &k
         i = n;
     } else if (c == u'{' || (c == u'(' && next == u'*')) {
         kind = TToken::Comment;
-        const State s = c == u'{' ? BraceComment : ParenComment;
+        const TLineState s = c == u'{' ? BraceComment : ParenComment;
         i = CommentEnd(text, at + (s == BraceComment ? 1 : 2), s);
         const bool closed = s == BraceComment ? text.at(i - 1) == u'}' && i - 1 > at
                                               : i - at >= 4 && text.mid(i - 2, 2) == QLatin1String("*)");
@@ -131,25 +131,36 @@ qsizetype TPascalHighlighter::Token(const QString &text, qsizetype at, TToken &k
     return i;
 }
 
-void TPascalHighlighter::highlightBlock(const QString &text)
+QList<TPascalHighlighter::TSpan> TPascalHighlighter::Scan(const QString &line, TLineState &state)
 {
-    const State carried = previousBlockState() < 0 ? Normal : State(previousBlockState());
-    State open = Normal;
+    QList<TSpan> spans;
+    const TLineState carried = state;
+    state = Normal;
     qsizetype at = 0;
     if (carried != Normal) {
-        at = CommentEnd(text, 0, carried);
-        const bool closed = at < text.size() || (carried == BraceComment ? text.endsWith(QLatin1Char('}'))
-                                                                         : text.endsWith(QLatin1String("*)")));
-        setFormat(0, static_cast<int>(at), Format(TToken::Comment));
+        at = CommentEnd(line, 0, carried);
+        const bool closed = carried == BraceComment ? line.left(at).endsWith(QLatin1Char('}'))
+                                                    : line.left(at).endsWith(QLatin1String("*)"));
+        if (at > 0)
+            spans.append({0, at, TToken::Comment});
         if (!closed)
-            open = carried;
+            state = carried;
     }
-    while (at < text.size()) {
+    while (at < line.size()) {
         TToken kind = TToken::Space;
-        const qsizetype end = Token(text, at, kind, open);
-        if (kind != TToken::Space)
-            setFormat(static_cast<int>(at), static_cast<int>(end - at), Format(kind));
+        const qsizetype end = Token(line, at, kind, state);
+        spans.append({at, end - at, kind});
         at = end;
     }
-    setCurrentBlockState(open);
+    return spans;
+}
+
+void TPascalHighlighter::highlightBlock(const QString &text)
+{
+    const int previous = previousBlockState();
+    TLineState state = previous == BraceComment || previous == ParenComment ? TLineState(previous) : Normal;
+    for (const TSpan &span : Scan(text, state))
+        if (span.Kind != TToken::Space)
+            setFormat(static_cast<int>(span.Start), static_cast<int>(span.Length), Format(span.Kind));
+    setCurrentBlockState(state);
 }

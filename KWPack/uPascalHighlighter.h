@@ -7,6 +7,7 @@
 // UI thread only. The highlighter is owned by the document it colours.
 #pragma once
 
+#include <QList>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
 
@@ -16,19 +17,26 @@ class TPascalHighlighter : public QSyntaxHighlighter {
     Q_OBJECT
 public:
     enum class TToken { Space, Comment, Number, String, Symbol, Reserved, Identifier };
+    // What a line leaves open for the next one.
+    enum TLineState { Normal = 0, BraceComment = 1, ParenComment = 2 };
+    struct TSpan {
+        qsizetype Start, Length;
+        TToken Kind;
+    };
 
     explicit TPascalHighlighter(QTextDocument *document);
 
     // The format of each kind of token.
-    QTextCharFormat Format(TToken token) const;
+    static QTextCharFormat Format(TToken token);
     static bool IsReservedWord(const QString &word);
+    // The tokens of one line, end to end. `state` is what the line before
+    // left open on entry, and what this one leaves open on return.
+    static QList<TSpan> Scan(const QString &line, TLineState &state);
 
 protected:
     void highlightBlock(const QString &text) override;
 
 private:
-    // Block states: what a line leaves open for the next one.
-    enum State { Normal = 0, BraceComment = 1, ParenComment = 2 };
-    qsizetype CommentEnd(const QString &text, qsizetype from, State open) const;
-    qsizetype Token(const QString &text, qsizetype at, TToken &kind, State &open) const;
+    static qsizetype CommentEnd(const QString &text, qsizetype from, TLineState open);
+    static qsizetype Token(const QString &text, qsizetype at, TToken &kind, TLineState &open);
 };

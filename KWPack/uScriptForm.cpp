@@ -140,10 +140,10 @@ void TScriptForm::CreatePanel()
     Panel = new QWidget(this);
     Panel->setObjectName(QStringLiteral("Panel"));
     Panel->resize(kPanelWidth, kPanelHeight);
+    SetBackground(Panel, clBtnFace);
     gbMacros = new QGroupBox(QStringLiteral("Macros"), Panel);
     gbMacros->setObjectName(QStringLiteral("gbMacros"));
     gbMacros->setGeometry(8, 4, 129, 100);
-    SetBackground(gbMacros, clBtnFace);
     btStart = NewButton(gbMacros, QStringLiteral("btStart"), naStartMacro->Caption(), {8, 24, 113, 30});
     btStop = NewButton(gbMacros, QStringLiteral("btStop"), naStopMacro->Caption(), {8, 60, 113, 30});
     btHelp = NewButton(Panel, QStringLiteral("btHelp"), naHelpMacro->Caption(), {16, 118, 113, 30});

@@ -450,7 +450,7 @@ TEST_F(ScriptWindow, EscAndTheStopButtonEndAnEndlessRun)
     EXPECT_EQ(form.btExecute->text(), QStringLiteral("Execute"));
     EXPECT_EQ(form.Editor->toPlainText(), QStringLiteral("begin\n  while true do ;\nend."));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // no open dialog came up
-    ASSERT_EQ(Memo().size(), 2);
+    ASSERT_EQ(Memo().size(), 2) << form.Memo->toPlainText().toStdString();
     EXPECT_TRUE(Memo()[1].startsWith(QStringLiteral("### Error while executing: ")));
     EXPECT_TRUE(Memo()[1].contains(QStringLiteral("Script stopped by the user"))) << Memo()[1].toStdString();
 

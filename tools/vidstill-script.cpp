@@ -64,8 +64,8 @@ void buildActions(TKWActionList *list)
                 style << QString::fromLatin1(name);
         print(QStringLiteral("Font = %1, %2, %3, %4").arg(f.Name).arg(f.Size).arg(qint64(f.Color)).arg(style.join(u'+')));
     };
-    make<TPointAction>(list, "Pos")->OnAfterApply = [](const TPoint &p) {
-        print(QStringLiteral("Pos = (%1, %2)").arg(p.X).arg(p.Y));
+    make<TPointAction>(list, "Origin")->OnAfterApply = [](const TPoint &p) {
+        print(QStringLiteral("Origin = (%1, %2)").arg(p.X).arg(p.Y));
     };
     make<TRectAction>(list, "Area")->OnAfterApply = [](const TRect &r) {
         print(QStringLiteral("Area = Left %1, Top %2, Right %3, Bottom %4").arg(r.Left).arg(r.Top).arg(r.Right).arg(r.Bottom));

@@ -64,6 +64,8 @@ Compiler::Compiler(Program &program) : prog(program), tt(program.types)
     for (const char *name : kColours)
         addConstant(QString::fromLatin1(name), QStringLiteral("TColor"),
                     qint64(qint32(IdentToColor(QString::fromLatin1(name)).value_or(0))));
+    addConstant(QStringLiteral("MaxInt"), QStringLiteral("Integer"), INT32_MAX);
+    addConstant(QStringLiteral("MaxLongInt"), QStringLiteral("Integer"), INT32_MAX);
     std::swap(scopes_[0], scopes_[1]);
     compiling_ = true;
 }
@@ -316,8 +318,7 @@ void Compiler::constSection()
             // A typed constant is an initialised variable.
             const Type *t = parseType();
             expect("=");
-            const Type *vt = t;
-            Value v = constValue(vt);
+            Value v = typedConst(t);
             s.k = Sym::K::Var;
             s.type = t;
             s.level = level();
@@ -347,6 +348,44 @@ Value Compiler::constValue(const Type *&type)
         e = fold(coerce(std::move(e), type));
     type = e->type;
     return static_cast<ConstExpr *>(e.get())->v;
+}
+
+// typedConst = expression | "(" typedConst {"," typedConst} ")"
+//            | "(" ident ":" typedConst {";" ident ":" typedConst} ")"
+Value Compiler::typedConst(const Type *t)
+{
+    NestGuard guard(*this, tok().pos);
+    if (t->kind != Kind::Array && t->kind != Kind::Record) {
+        const Type *vt = t;
+        return constValue(vt);
+    }
+    const Pos pos = tok().pos;
+    Value v = initValue(t, nullptr);
+    expect("(");
+    if (t->kind == Kind::Array) {
+        for (qint64 k = 0; k < t->count(); ++k) {
+            if (k > 0)
+                expect(",");
+            assignValue(v.a->v[size_t(k)], typedConst(t->elem), t->elem);
+        }
+    } else {
+        while (!at(")")) {
+            const Pos fpos = tok().pos;
+            const QString name = ident();
+            const int f = t->fieldIndex(name.toLower());
+            if (f < 0)
+                error(fpos, QStringLiteral("Unknown identifier '%1'").arg(name));
+            expect(":");
+            const Type *ft = t->fields[size_t(f)].type;
+            assignValue(v.a->v[size_t(f)], typedConst(ft), ft);
+            if (!accept(";"))
+                break;
+        }
+    }
+    if (!at(")"))
+        error(pos, QStringLiteral("Number of elements differs from declaration"));
+    expect(")");
+    return v;
 }
 
 // typeSection = ident "=" type ";" { ... }
@@ -417,9 +456,11 @@ const Type *Compiler::parseType()
         expect("of");
         const Pos pos = tok().pos;
         const Type *e = parseType();
-        if (!e->ordinal() || e->lo < 0 || e->hi > 255)
-            error(pos, e->kind == Kind::Char ? QStringLiteral("Sets may have at most 256 elements")
-                                             : QStringLiteral("Ordinal type required"));
+        // A set of Char holds the first 256 characters, as Delphi's does.
+        if (!e->ordinal())
+            error(pos, QStringLiteral("Ordinal type required"));
+        if ((e->lo < 0 || e->hi > 255) && e->kind != Kind::Char)
+            error(pos, QStringLiteral("Sets may have at most 256 elements"));
         return setOf(e);
     }
     if (tok().kind == Tok::Ident) {

@@ -95,6 +95,7 @@ private:
     const Type *recordType();
     const Type *subrangeType();
     Value constValue(const Type *&type);
+    Value typedConst(const Type *t);
     void routineBody(Routine &r);
 
     // Statements.

@@ -102,6 +102,8 @@ ExprP Compiler::fold(ExprP e)
             v = e->eval(c);
         return constExpr(t, std::move(v), e->pos);
     } catch (const RunError &err) {
+        if (dynamic_cast<BuiltinExpr *>(e.get()))
+            return e;  // StrToInt('x') and the like fail when run, as they would with variables
         error(err.pos, err.text);
     } catch (const OutOfMemory &) {
         error(e->pos, QStringLiteral("Out of memory"));
@@ -303,7 +305,7 @@ ExprP Compiler::bracket()
     }
     if (elem)
         s->type = setOf(elem);
-    return fold(std::move(s));
+    return s;  // unfolded: the context may still make it an array
 }
 
 // designator = ident {"." ident | "[" expression {"," expression} "]" | "(" arguments ")"}
@@ -476,6 +478,7 @@ ExprP Compiler::comparison(Op op, ExprP a, ExprP b, const Pos &pos)
     if (op == Op::In) {
         if (!ta->ordinal() || tb->kind != Kind::Set || (tb->elem && !sameType(tb->elem, ta)))
             error(pos, QStringLiteral("Type mismatch"));
+        b = fold(std::move(b));
         return bin(op, std::move(a), std::move(b), pos, tt.Boolean, tb);
     }
     const Type *operand = nullptr;

@@ -114,6 +114,7 @@ bool TPSScript::Execute()
     c.lastIdle = std::chrono::steady_clock::now();
     c.mem = std::make_shared<pss::MemCounter>();
     c.mem->limit = MaxMemoryBytes;
+    QString error;
     try {
         pss::Frame globals;
         globals.cells.reserve(prog.globals.size());
@@ -124,12 +125,14 @@ bool TPSScript::Execute()
         c.frame = c.globals = &globals;
         prog.main->exec(c);
     } catch (const pss::RunError &e) {
-        d->execError = QStringLiteral("[Runtime Error] %1: %2").arg(pss::formatPos(e.pos, prog.files), e.text);
+        error = QStringLiteral("[Runtime Error] %1: %2").arg(pss::formatPos(e.pos, prog.files), e.text);
     } catch (const pss::OutOfMemory &) {
-        d->execError = QStringLiteral("[Runtime Error] %1: Out of memory").arg(pss::formatPos(c.cur, prog.files));
+        error = QStringLiteral("[Runtime Error] %1: Out of memory").arg(pss::formatPos(c.cur, prog.files));
     } catch (const std::bad_alloc &) {
-        d->execError = QStringLiteral("[Runtime Error] %1: Out of memory").arg(pss::formatPos(c.cur, prog.files));
+        error = QStringLiteral("[Runtime Error] %1: Out of memory").arg(pss::formatPos(c.cur, prog.files));
     }
+    // A nested attempt may have left its refusal here meanwhile.
+    d->execError = error;
     {
         std::lock_guard<std::mutex> g(d->stop.lock);
         d->stop.running.store(false);

@@ -39,7 +39,7 @@ const Def kDefs[bi::Count] = {
     {"timetostr", "R", 'S', false},      {"datetimetostr", "R", 'S', false},  {"encodedate", "III", 'R', true},
     {"encodetime", "IIII", 'R', true},   {"decodedate", "*", 'V', false},     {"decodetime", "*", 'V', false},
     {"fileexists", "S", 'B', false},     {"directoryexists", "S", 'B', false}, {"inttohex", "*", 'S', true},
-    {"upcase", "C", 'C', true},          {"stringofchar", "CI", 'S', true},   {"high", "*", '*', true},
+    {"upcase", "C", 'C', true},          {"stringofchar", "CI", 'S', false},   {"high", "*", '*', true},
     {"low", "*", '*', true},             {"setlength", "*", 'V', false},      {"sin", "R", 'R', true},
     {"cos", "R", 'R', true},             {"exp", "R", 'R', true},             {"ln", "R", 'R', true},
     {"arctan", "R", 'R', true},          {"pi", "", 'R', true},               {"power", "RR", 'R', true},

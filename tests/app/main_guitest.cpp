@@ -1,0 +1,455 @@
+// The main window: its layout numbers, the focus rule of its text fields, the
+// side panel across a restart, opening real clips (video and sound), the
+// extension gate, the side files, bad files, and menus bound to the very
+// actions of the lists.
+#include "app/main.h"
+
+#include "app/extraireunit.h"
+#include "app/uImagesOptions.h"
+#include "KWPack/uAppliMan.h"
+#include "KWPack/uAudioMan.h"
+#include "KWPack/uMonoFichierMan.h"
+#include "KWPack/uNavMan.h"
+#include "KWPack/uPreferences.h"
+#include "KWPack/uVideoMan.h"
+#include "platform/base/MessageWindow.h"
+#include "platform/ffmpeg/FFmpegFilters.h"
+#include "platform/render/RenderFilters.h"
+#include "tests/common/TestSupport.h"
+#include "tools/mkmedia/MkMedia.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QWidgetAction>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+// FFmpeg's and Qt's own threads are invisible to ThreadSanitizer.
+extern "C" const char *__tsan_default_suppressions()
+{
+    return "race:libavcodec.so\nrace:libavutil.so\nrace:libglib-2.0.so\n"
+           "called_from_lib:libQt6Gui.so\ncalled_from_lib:libQt6Core.so\n";
+}
+
+namespace {
+
+class ShowFormTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        av_log_set_level(AV_LOG_QUIET);
+        RegisterFFmpegFilters();
+        RegisterRenderFilters();
+    }
+
+    void SetUp() override { form = NewForm(); }
+
+    void TearDown() override { form.reset(); }
+
+    std::unique_ptr<TShowForm> NewForm()
+    {
+        auto f = std::make_unique<TShowForm>(nullptr, QStringLiteral(VIDSTILL_PRIVATE_DIR));
+        f->gp->ExeFolder = dir.path() + QLatin1Char('/');  // no portable file next to the test
+        f->OnSelectInBrowser = [this](const QString &p) {
+            selected << p;
+            return true;
+        };
+        f->OnOpenFolder = [this](const QString &p) {
+            opened << p;
+            return true;
+        };
+        return f;
+    }
+
+    void Show(TShowForm &f, QSize client = QSize(1000, 700))
+    {
+        f.show();
+        f.activateWindow();
+        QApplication::processEvents();
+        f.resize(client + (f.size() - f.Client->size()));
+        QApplication::processEvents();
+    }
+
+    QString Clip(const char *name, const char *codec = "", int audio = 0, int frames = 10)
+    {
+        mkmedia::ClipOptions o;
+        o.path = dir.filePath(QString::fromLatin1(name)).toStdString();
+        o.codec = codec;
+        o.frames = frames;
+        o.width = 320;
+        o.height = 240;
+        o.audio = audio;
+        const auto made = mkmedia::WriteClip(o);
+        EXPECT_TRUE(made.ok) << made.error;
+        return dir.filePath(QString::fromLatin1(name));
+    }
+
+    void Touch(const QString &path)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("x");
+    }
+
+    // Paused on the first picture: the reports of the first samples handled.
+    void Settle()
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 3000) {
+            form->NavMan->WaitForStableState();
+            WaitMessages(50);
+        }
+    }
+
+    void ExpectNoMedia(const QString &title)
+    {
+        EXPECT_FALSE(form->HasVideo);
+        EXPECT_FALSE(form->HasAudio);
+        EXPECT_FALSE(form->naGrab->isEnabled());
+        EXPECT_FALSE(form->naCopy->isEnabled());
+        EXPECT_FALSE(form->caIntervalloShow->isEnabled());
+        EXPECT_FALSE(form->audman->caMute->isEnabled());
+        EXPECT_TRUE(form->PanelHaut->isHidden());
+        EXPECT_TRUE(form->ImageLab->isHidden());
+        EXPECT_EQ(form->EnCoursLab->text(), title);
+        EXPECT_FALSE(form->NavMan->Quiet);
+    }
+
+    TempHive hive;
+    QTemporaryDir dir;
+    std::unique_ptr<TShowForm> form;
+    QStringList selected, opened;
+};
+
+// ---- layout -------------------------------------------------------------------------
+
+TEST_F(ShowFormTest, LayoutNumbersFollowThePanelsSideAndTheSliders)
+{
+    Show(*form);
+    const int cw = form->Client->width();
+    const int ch = form->Client->height();
+    ASSERT_EQ(cw, 1000);
+    // Panels on the left (the default), sliders hidden.
+    EXPECT_EQ(form->iaLeftFrame->Value(), 0);
+    EXPECT_EQ(form->videoPanel->geometry(), QRect(276 + 19, 88, cw - 314, ch - 214));
+    EXPECT_EQ(form->Bevel->x(), 277);
+    EXPECT_EQ(form->PanelTitre->geometry(), QRect(0, 30, cw, 24));
+    EXPECT_EQ(form->panelImage->geometry(), QRect(0, ch - 24, cw, 24));
+    EXPECT_EQ(form->scnLab->x(), cw - 30);
+    EXPECT_EQ(form->srtlab->x(), cw - 48);
+    EXPECT_EQ(form->moddlab->x(), cw - 80);
+
+    form->caBasculerVue->SetChecked(true);
+    EXPECT_TRUE(form->PanelsOnRight);
+    EXPECT_EQ(form->iaLeftFrame->Value(), cw - 276);
+    EXPECT_EQ(form->videoPanel->x(), 19);
+    EXPECT_EQ(form->SaveImagesFrame->x(), cw - 276);
+    EXPECT_EQ(form->ExtraireFrame->geometry(), QRect(cw - 276, 54, 276, ch - 80));
+    EXPECT_EQ(form->DVIncrustFrame->x(), cw - 276);
+    EXPECT_EQ(form->Bevel->x(), cw - 277);
+    form->caSliders->SetChecked(true);
+    EXPECT_EQ(form->videoPanel->x(), 8);
+
+    // A resize lays everything out again; the bar is centred under the video
+    // and PanelHaut's labels take half its width less 4.
+    form->resize(form->width() + 101, form->height() + 40);
+    QApplication::processEvents();
+    const int cw2 = form->Client->width();
+    EXPECT_EQ(form->iaLeftFrame->Value(), cw2 - 276);
+    EXPECT_EQ(form->videoPanel->width(), cw2 - 314);
+    EXPECT_EQ(form->videoPanel->height(), form->Client->height() - 214);
+    const QRect v = form->videoPanel->geometry();
+    EXPECT_EQ(form->PanelHaut->geometry(), QRect(v.x(), 54, v.width(), 34));
+    EXPECT_EQ(form->AudioFormatLab->geometry().left(), v.width() / 2 - 2);
+    EXPECT_EQ(form->VideoFormatLab->width(), v.width() / 2 - 4);
+    for (QWidget *gap : form->ToolSeparators)
+        EXPECT_EQ(gap->width(), (cw2 + 116 - 29 * form->ToolButtonCount) / 4);
+    EXPECT_EQ(form->ToolButtonCount, 24);
+}
+
+TEST_F(ShowFormTest, TypingPlusInTheRootFieldTypesAndLeavesTheVolume)
+{
+    Show(*form);
+    form->naShowSaveImagesFrame->Execute();
+    QLineEdit *root = form->SaveImagesFrame->NomRacineEdit;
+    root->setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(root->hasFocus());
+    root->clear();
+    const int volume = form->audman->iaVolume->Value();
+    QTest::keyClick(root, Qt::Key_Plus, Qt::KeypadModifier);
+    QTest::keyClick(root, Qt::Key_Minus, Qt::KeypadModifier);
+    EXPECT_EQ(root->text(), QStringLiteral("+-"));
+    EXPECT_EQ(form->audman->iaVolume->Value(), volume);
+    EXPECT_EQ(form->Naming.waDefaultRacine->Value(), QStringLiteral("+-"));
+    EXPECT_TRUE(form->audman->naIncVolume->ShortCut().isEmpty());
+    EXPECT_TRUE(form->NavMan->caPlay->ShortCut().isEmpty());
+
+    // Leaving the field gives the keys back to the volume and play actions.
+    form->videoPanel->setFocusPolicy(Qt::StrongFocus);
+    form->videoPanel->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(form->audman->naIncVolume->ShortCut(), QKeySequence(Qt::KeypadModifier | Qt::Key_Plus));
+    EXPECT_EQ(form->audman->naIncVolume->SecondaryShortcuts(), QList<QKeySequence>{QKeySequence(Qt::ALT | Qt::Key_P)});
+    EXPECT_EQ(form->audman->naDecVolume->ShortCut(), QKeySequence(Qt::KeypadModifier | Qt::Key_Minus));
+    EXPECT_EQ(form->NavMan->caPlay->ShortCut(), QKeySequence(Qt::CTRL | Qt::Key_Space));
+}
+
+// ---- side panels -----------------------------------------------------------------------
+
+TEST_F(ShowFormTest, ShowingAPanelHidesTheOtherAndComesBackAfterARestart)
+{
+    Show(*form);
+    form->am->caOptions->SetChecked(true);
+    form->naShowSaveImagesFrame->Execute();
+    EXPECT_FALSE(form->am->caOptions->Checked());
+    EXPECT_TRUE(form->SaveImagesFrame->isVisible());
+    EXPECT_TRUE(form->naShowSaveImagesFrame->isChecked());
+    form->naShowDVIncrustFrame->Execute();
+    EXPECT_EQ(form->iaPanneauActif->Value(), 4);
+    EXPECT_FALSE(form->SaveImagesFrame->isVisible());
+    EXPECT_FALSE(form->naShowSaveImagesFrame->isChecked());
+    EXPECT_TRUE(form->DVIncrustFrame->isVisible());
+    EXPECT_TRUE(form->naShowDVIncrustFrame->isChecked());
+
+    form->gp->SetMode(spRegistre);
+    ASSERT_TRUE(form->gp->SaveNow());
+    EXPECT_TRUE(hive.readText().contains(QStringLiteral("\"PanneauActif\"=dword:00000004")));
+    form.reset();
+
+    form = NewForm();
+    EXPECT_FALSE(form->DVIncrustFrame->isVisible());
+    Show(*form);
+    EXPECT_EQ(form->gp->Mode(), spRegistre);
+    EXPECT_EQ(form->iaPanneauActif->Value(), 4);
+    EXPECT_TRUE(form->DVIncrustFrame->isVisible());
+    EXPECT_TRUE(form->naShowDVIncrustFrame->isChecked());
+    EXPECT_FALSE(form->SaveImagesFrame->isVisible());
+}
+
+// ---- opening files ---------------------------------------------------------------------------
+
+TEST_F(ShowFormTest, ExtensionsAreTheNineteenWithTheirDot)
+{
+    EXPECT_TRUE(TShowForm::ficmanTestExtension(QStringLiteral(".mkv")));
+    EXPECT_TRUE(TShowForm::ficmanTestExtension(QStringLiteral(".m2v")));
+    EXPECT_FALSE(TShowForm::ficmanTestExtension(QStringLiteral(".webm")));
+    EXPECT_FALSE(TShowForm::ficmanTestExtension(QStringLiteral("mkv")));
+    EXPECT_FALSE(TShowForm::ficmanTestExtension(QStringLiteral(".MKV")));  // the file manager lowers it
+    int accepted = 0;
+    for (const char *e : TShowForm::kExtensions)
+        accepted += TShowForm::ficmanTestExtension(QLatin1Char('.') + QLatin1String(e));
+    EXPECT_EQ(accepted, 19);
+
+    // Through the file manager, as a user's choice arrives.
+    Show(*form);
+    const QString upper = Clip("CLIP.MKV", "h264");
+    const QString webm = dir.filePath(QStringLiteral("clip.webm"));
+    ASSERT_TRUE(QFile::copy(upper, webm));
+    form->ficman->OpenFileByName(webm);
+    EXPECT_TRUE(form->CurrentVideoFile.isEmpty());
+    EXPECT_TRUE(form->EnCoursLab->text().isEmpty());
+    form->ficman->OpenFileByName(upper);
+    EXPECT_EQ(form->CurrentVideoFile, upper);
+    EXPECT_TRUE(form->HasVideo);
+}
+
+TEST_F(ShowFormTest, ARealClipOpensWithItsCommandsAndLabels)
+{
+    Show(*form);
+    form->am->caAbout->SetChecked(true);
+    const QString clip = Clip("trip.mp4", "h264", 1, 25);
+    form->ficman->OpenFileByName(clip);
+    Settle();
+    EXPECT_FALSE(form->am->caAbout->Checked());
+    EXPECT_EQ(form->CurrentVideoFile, clip);
+    EXPECT_TRUE(form->HasVideo);
+    EXPECT_TRUE(form->HasAudio);
+    EXPECT_TRUE(form->naGrab->isEnabled());
+    EXPECT_TRUE(form->naCopy->isEnabled());
+    EXPECT_TRUE(form->caIntervalloShow->isEnabled());
+    EXPECT_TRUE(form->caSliders->isEnabled());
+    EXPECT_TRUE(form->audman->caMute->isEnabled());
+    EXPECT_TRUE(form->PanelHaut->isVisible());
+    EXPECT_TRUE(form->ImageLab->isVisible());
+    EXPECT_EQ(form->EnCoursLab->text(), QStringLiteral("trip.mp4"));
+    EXPECT_EQ(form->EnCoursLab->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+    EXPECT_FALSE(form->NavMan->Quiet);
+    EXPECT_FALSE(form->VideoFormatLab->text().isEmpty());
+    EXPECT_FALSE(form->VideoDecoderLab->text().isEmpty());
+    EXPECT_FALSE(form->AudioFormatLab->text().isEmpty());
+    EXPECT_FALSE(form->AudioDecoderLab->text().isEmpty());
+    EXPECT_GT(form->VideoRect.width(), 0);
+    EXPECT_EQ(form->SnapshotBitmap.size(), form->VideoRect.size());
+    EXPECT_TRUE(form->ImageLab->text().endsWith(QStringLiteral(".bmp")));
+    EXPECT_TRUE(form->ImageLab->text().contains(QStringLiteral("Vidstill_0.00.00.00")));
+
+    form->naShowSaveImagesFrame->Execute();
+    QTest::qWait(200);
+    const QString artifacts = TestArtifactsDir();
+    QDir().mkpath(artifacts);
+    EXPECT_TRUE(form->grab().save(artifacts + QStringLiteral("/ShowForm.png")));
+
+    // Closing returns to the no-media state; the same file opens again.
+    form->ficman->CloseFile();
+    ExpectNoMedia(QString());
+    EXPECT_TRUE(form->CurrentVideoFile.isEmpty());
+    form->ficman->OpenFileByName(clip);
+    Settle();
+    EXPECT_TRUE(form->HasVideo);
+    EXPECT_TRUE(form->HasAudio);
+}
+
+TEST_F(ShowFormTest, AnAudioOnlyFileShowsTheGaugeAndNoGrab)
+{
+    Show(*form);
+    const QString song = Clip("song.wav", "", 1);
+    // Past the extension gate: the open handler itself.
+    form->ficmanOpenFile(song);
+    Settle();
+    EXPECT_FALSE(form->HasVideo);
+    EXPECT_TRUE(form->HasAudio);
+    EXPECT_FALSE(form->naGrab->isEnabled());
+    EXPECT_FALSE(form->naCopy->isEnabled());
+    EXPECT_FALSE(form->caIntervalloShow->isEnabled());
+    EXPECT_FALSE(form->caSliders->isEnabled());
+    EXPECT_TRUE(form->audman->caMute->isEnabled());
+    EXPECT_TRUE(form->audman->naIncVolume->isEnabled());
+    ASSERT_NE(form->audman->AudioGauge(), nullptr);
+    EXPECT_TRUE(form->audman->AudioGauge()->isVisible());
+    EXPECT_TRUE(form->PanelHaut->isHidden());
+    EXPECT_EQ(form->EnCoursLab->text(), QStringLiteral("song.wav"));
+}
+
+TEST_F(ShowFormTest, SideFilesAreLookedForBesideTheVideo)
+{
+    EXPECT_EQ(TShowForm::SceneFileOf(QStringLiteral("/v/a.mts")), QStringLiteral("/v/a.scn"));
+    EXPECT_EQ(TShowForm::SubtitleFileOf(QStringLiteral("/v/a.mts")), QStringLiteral("/v/a.srt"));
+    EXPECT_EQ(TShowForm::ModdFileOf(QStringLiteral("/v/a.mts")), QStringLiteral("/v/a.mts.modd"));
+    EXPECT_EQ(TShowForm::SceneFileOf(QStringLiteral("/v.d/noext")), QStringLiteral("/v.d/noext.scn"));
+
+    Show(*form);
+    const QString video = Clip("a.mts", "mpeg2");
+    Touch(dir.filePath(QStringLiteral("a.scn")));
+    Touch(dir.filePath(QStringLiteral("a.mts.modd")));
+    Touch(dir.filePath(QStringLiteral("a.modd")));  // not the recorder's: the extension stays
+    form->ficman->OpenFileByName(video);
+    EXPECT_TRUE(form->scnLab->isVisible());
+    EXPECT_FALSE(form->srtlab->isVisible());
+    EXPECT_TRUE(form->moddlab->isVisible());
+
+    // Another video without side files hides them; a click on the title
+    // selects the video in the file browser.
+    const QString other = Clip("b.avi", "mpeg4");
+    Touch(dir.filePath(QStringLiteral("b.srt")));
+    form->ficman->OpenFileByName(other);
+    EXPECT_FALSE(form->scnLab->isVisible());
+    EXPECT_TRUE(form->srtlab->isVisible());
+    EXPECT_FALSE(form->moddlab->isVisible());
+    QTest::mouseClick(form->EnCoursLab, Qt::LeftButton);
+    EXPECT_EQ(selected, QStringList{other});
+}
+
+TEST_F(ShowFormTest, BadFilesLeaveTheWindowWithoutMedia)
+{
+    Show(*form);
+    const QString missing = dir.filePath(QStringLiteral("gone.avi"));
+    form->ficmanOpenFile(missing);
+    ExpectNoMedia(QStringLiteral("gone.avi"));
+
+    const QString folder = dir.filePath(QStringLiteral("folder.mkv"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    form->ficmanOpenFile(folder);
+    ExpectNoMedia(QStringLiteral("folder.mkv"));
+
+    const QString empty = dir.filePath(QStringLiteral("empty.mp4"));
+    QFile(empty).open(QIODevice::WriteOnly);
+    form->ficmanOpenFile(empty);
+    ExpectNoMedia(QStringLiteral("empty.mp4"));
+
+    const QString text = dir.filePath(QStringLiteral("notes.avi"));
+    {
+        QFile f(text);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(4096, 'n'));
+    }
+    form->ficmanOpenFile(text);
+    ExpectNoMedia(QStringLiteral("notes.avi"));
+
+    // A good file after the bad ones still opens.
+    form->ficmanOpenFile(Clip("good.avi", "mpeg4"));
+    EXPECT_TRUE(form->HasVideo);
+}
+
+TEST_F(ShowFormTest, ImageStatusClickSelectsTheNextOrAnEarlierImage)
+{
+    Show(*form);
+    form->Naming.waDossierSave->SetValue(dir.path() + QLatin1Char('/'));
+    form->Naming.iaImageAjouter->SetValue(1);
+    form->ficmanOpenFile(Clip("c.avi", "mpeg4"));
+    const QString next = form->NextImageName;
+    EXPECT_EQ(next, dir.filePath(QStringLiteral("Vidstill_001.bmp")));
+    // Nothing of the root yet: the folder opens.
+    QTest::mouseClick(form->ImageLab, Qt::LeftButton);
+    EXPECT_EQ(opened, QStringList{dir.path() + QLatin1Char('/')});
+    EXPECT_TRUE(selected.isEmpty());
+    Touch(dir.filePath(QStringLiteral("Vidstill_007.bmp")));
+    QTest::mouseClick(form->ImageLab, Qt::LeftButton);
+    EXPECT_EQ(selected, QStringList{dir.filePath(QStringLiteral("Vidstill_007.bmp"))});
+    Touch(next);
+    EXPECT_EQ(form->ImageStatusTarget(), next);
+}
+
+// ---- menus ------------------------------------------------------------------------------------
+
+TEST_F(ShowFormTest, MenusToolbarAndPopupHoldTheListsOwnActions)
+{
+    QList<QAction *> listed;
+    for (TCustomKWActionList *l : QList<TCustomKWActionList *>{form->gpal, form->vidman, form->audman, form->NavMan,
+                                                               form->ficman, form->am})
+        for (int i = 0; i < l->ActionCount(); ++i)
+            listed << l->Actions(i);
+    QList<QAction *> shown = form->tbUnique->actions();
+    for (QAction *top : form->menuBar()->actions())
+        shown += top->menu()->actions();
+    shown += form->PopupMenu->actions();
+    int typed = 0;
+    for (QAction *a : shown) {
+        if (a->isSeparator() || a->menu() || qobject_cast<QWidgetAction *>(a))
+            continue;
+        EXPECT_TRUE(listed.contains(a)) << a->text().toStdString();
+        ++typed;
+    }
+    EXPECT_GT(typed, 60);
+    EXPECT_EQ(form->gpal->ActionCount(), 65);
+
+    // One object everywhere: the grab is the same in the menu, the popup and the bar.
+    EXPECT_TRUE(form->mnFrames->actions().contains(form->naGrab));
+    EXPECT_TRUE(form->PopupMenu->actions().contains(form->naGrab));
+    EXPECT_TRUE(form->tbUnique->actions().contains(form->naGrab));
+    EXPECT_EQ(form->mnFrames->actions().first(), form->naGrab);
+    EXPECT_EQ(form->tbUnique->actions().first(), form->ficman->waOpenFile);
+    EXPECT_EQ(form->tbUnique->actions().last(), form->am->naQuit);
+    EXPECT_EQ(form->PopupMenu->actions().last(), form->am->naQuit);
+    // A check mark set by the action shows in every place at once.
+    form->caBasculerVue->SetChecked(true);
+    EXPECT_TRUE(form->mnVideo->actions().at(2)->isChecked());
+}
+
+}  // namespace

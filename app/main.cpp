@@ -12,7 +12,9 @@
 #include "app/main.h"
 
 #include "app/extraireunit.h"
+#include "app/optionsunit.h"
 #include "app/uImagesOptions.h"
+#include "app/uNavframe.h"
 #include "KWPack/uAppliMan.h"
 #include "KWPack/uAudioMan.h"
 #include "KWPack/uDecoders.h"
@@ -234,6 +236,7 @@ void TShowForm::FormShow()
     RestoreShortcuts();
     FormResize();
     ThumbnailBox = ExtraireFrame->ThumbnailBox(4, 3);
+    ExtraireFrame->LayoutThumbnail(ThumbnailBox);
     SnapshotSize = ::SnapshotSize(4, 3, QSize(0, 0));
     setAcceptDrops(true);
     for (QWidget *w : {static_cast<QWidget *>(vidman->FullScreenForm), vidman->PreviewForm})
@@ -296,11 +299,7 @@ void TShowForm::gpSavePrefs(TVostrelPreferences *prefs)
         am->ScriptForm()->SaveToPrefs(prefs);
 }
 
-void TShowForm::gpChangeMode(int mode)
-{
-    // The options page's radio group shows the mode once it exists.
-    FStoreMode = mode;
-}
+void TShowForm::gpChangeMode(int mode) { OptionsFrame->ShowPrefsMode(static_cast<TSavePreferences>(mode)); }
 
 // ---- private decoders ----------------------------------------------------------------------
 
@@ -337,7 +336,7 @@ void TShowForm::baUsePrivateFiltersAfterApply(bool on)
 
 // ---- events of the components -----------------------------------------------------------------
 
-void TShowForm::NavManDuration(const QString &text) { DurationText = text; }
+void TShowForm::NavManDuration(const QString &text) { navframe->ShowDuration(text); }
 
 void TShowForm::NavManGraphCompleted()
 {

@@ -91,9 +91,9 @@ public:
     QWidget *IncrusterFrame = nullptr;   // placeholder until the inlay panel exists
     QWidget *DVIncrustFrame = nullptr;   // placeholder until the DV date panel exists
     QWidget *intervalloframe = nullptr;  // placeholder until the intervalometer exists
-    QWidget *OptionsFrame = nullptr;
+    TOptionsFrame *OptionsFrame = nullptr;
     QWidget *AboutFrame = nullptr;
-    QWidget *navframe = nullptr;
+    Tnavframe *navframe = nullptr;
     QFrame *Bevel = nullptr;  // between the video and the side panels
     QFrame *PanelTitre = nullptr;
     QLabel *EnCoursLab = nullptr, *scnLab = nullptr, *srtlab = nullptr, *moddlab = nullptr;
@@ -128,8 +128,6 @@ public:
     bool UsesFileName = false, UsesNumber = false;  // token switches of the inlay
     QRect ThumbnailBox;                              // aspect fit in the last-snapshot panel
     QSize SnapshotSize;
-    QString DurationText;                            // the navigation's duration text
-    int FStoreMode = 2;                              // the store's mode as last reported
 
     // ---- the window's actions (gpal owns them) ----
     TNopeAction *naGrab = nullptr, *naCopy = nullptr, *naAbort = nullptr, *naExecuteScript = nullptr;

@@ -3,7 +3,9 @@
 // shortcuts and preference flags; and the handlers of the window's own.
 #include "app/main.h"
 
+#include "app/optionsunit.h"
 #include "app/uImagesOptions.h"
+#include "app/uNavframe.h"
 #include "KWPack/uAppliMan.h"
 #include "KWPack/uAudioMan.h"
 #include "KWPack/uNavMan.h"
@@ -285,14 +287,32 @@ void TShowForm::BindActions()
         if (self)
             self->baUsePrivateFiltersAfterApply(v);
     };
-    BindPanelActions();
 }
 
+// After the window's own handlers: the options panel runs a handler already
+// set after showing the value.
 void TShowForm::BindPanelActions()
 {
+    const QPointer<TShowForm> self(this);
+    TOptionsActions o;
+    o.GetMode = [self] { return self ? self->gp->Mode() : spNone; };
+    o.SetMode = [self](TSavePreferences mode) {
+        if (self)
+            self->gp->SetMode(mode);
+    };
+    o.iaForcerAspectRatio = iaForcerAspectRatio;
+    o.baRAZWhenOpenFile = Naming.baRAZWhenOpenFile;
+    o.baSauverQuandClic = Naming.baSauverQuandClic;
+    o.baConfirmerImage = Naming.baConfirmerImage;
+    o.baUsePrivateFilters = baUsePrivateFilters;
+    o.waPrivateFolder = waPrivateFolder;
+    o.baImageDeinterlacer = baImageDeinterlacer;
+    o.caSeekPrecision = NavMan->caSeekPrecision;
+    o.iaSeekPrepos = NavMan->iaSeekPrepos;
+    OptionsFrame->Bind(o);
+    navframe->Bind(NavMan, audman);
     // The folders panel owns the naming actions' after-apply: it shows the
     // value and calls back here to rebuild the name or the number text.
-    const QPointer<TShowForm> self(this);
     SaveImagesFrame->Bind(
         Naming,
         [self] {

@@ -5,7 +5,9 @@
 #include "app/main.h"
 
 #include "app/extraireunit.h"
+#include "app/optionsunit.h"
 #include "app/uImagesOptions.h"
+#include "app/uNavframe.h"
 #include "KWPack/uAppliMan.h"
 #include "KWPack/uAudioMan.h"
 #include "KWPack/uNavMan.h"
@@ -158,8 +160,12 @@ void TShowForm::CreatePanels()
     DVIncrustFrame = NewPlaceholderFrame(Client, QStringLiteral("DVIncrustFrame"), QStringLiteral("Date of DV videos"));
     intervalloframe = NewPlaceholderFrame(Client, QStringLiteral("intervalloframe"), QStringLiteral("Intervalometer"));
     intervalloframe->resize(420, 60);
-    OptionsFrame = NewPlaceholderFrame(Client, QStringLiteral("OptionsFrame"), QStringLiteral("Settings"));
-    OptionsFrame->resize(560, 400);
+    OptionsFrame = new TOptionsFrame(Client);
+    OptionsFrame->setObjectName(QStringLiteral("OptionsFrame"));
+    OptionsFrame->setProperty("TFrame", true);
+    navframe = new Tnavframe(Client);
+    navframe->setObjectName(QStringLiteral("navframe"));
+    navframe->hide();
     for (QWidget *w : {static_cast<QWidget *>(SaveImagesFrame), static_cast<QWidget *>(ExtraireFrame)})
         w->hide();
     FTextFields = {SaveImagesFrame->NomRacineEdit};
@@ -185,8 +191,6 @@ void TShowForm::FormResize()
     const int left = iaLeftFrame->Value();
     for (int p = ppSaveImages; p <= ppDVIncrust; ++p)
         PanelOf(p)->setGeometry(left, 54, kPanelWidth, p == ppExtraire ? ch - 80 : ch - 84);
-    if (OptionsFrame)
-        OptionsFrame->move(left, 54);
     Bevel->setGeometry(PanelsOnRight ? left - 1 : 277, 54, 2, ch - 84);
     LayoutBars(cw, ch);
     LayoutVideo(cw, ch);

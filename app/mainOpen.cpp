@@ -4,6 +4,7 @@
 #include "app/main.h"
 
 #include "app/extraireunit.h"
+#include "app/uNavframe.h"
 #include "KWPack/uAppliMan.h"
 #include "KWPack/uAudioMan.h"
 #include "KWPack/uMediaFactory.h"

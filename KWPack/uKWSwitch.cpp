@@ -74,8 +74,9 @@ void TKWSwitch::UnregisterList(TCustomKWActionList *list)
 {
     if (!list)
         return;
-    for (TCustomAbstractAction *a : list->TypedActions())
-        SwitchTable.removeIf([a](const TSwitchPair &p) { return p.Action == a; });
+    const QList<TCustomAbstractAction *> actions = list->TypedActions();
+    SwitchTable.removeIf(
+        [&actions](const TSwitchPair &p) { return p.Action.isNull() || actions.contains(p.Action.data()); });
 }
 
 TCustomAbstractAction *TKWSwitch::FindSwitch(const QString &name)

@@ -5,28 +5,16 @@
 
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.ScreenSaver");
-// KDE also answers on the short path; some desktops answer only there.
-const QString kPaths[] = {QStringLiteral("/org/freedesktop/ScreenSaver"), QStringLiteral("/ScreenSaver")};
 // A service started by D-Bus activation may take a moment to answer.
 constexpr int kCallTimeoutMs = 3000;
 
-// The reply of the first path that knows the method; an error reply otherwise.
 QDBusMessage CallScreenSaver(const QDBusConnection &bus, const QString &method, const QVariantList &args)
 {
-    QDBusMessage reply;
-    for (const QString &path : kPaths) {
-        QDBusMessage call = QDBusMessage::createMethodCall(kService, path, kService, method);
-        call.setArguments(args);
-        reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
-        if (reply.type() == QDBusMessage::ReplyMessage)
-            return reply;
-        const QString error = reply.errorName();
-        if (error != QLatin1String("org.freedesktop.DBus.Error.UnknownObject") &&
-            error != QLatin1String("org.freedesktop.DBus.Error.UnknownMethod"))
-            return reply;  // no service, time-out, refusal: the other path would say the same
-    }
-    return reply;
+    const QString service = QStringLiteral("org.freedesktop.ScreenSaver");
+    QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/ScreenSaver"),
+                                                       service, method);
+    call.setArguments(args);
+    return bus.call(call, QDBus::Block, kCallTimeoutMs);
 }
 
 }  // namespace

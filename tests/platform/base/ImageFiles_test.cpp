@@ -88,66 +88,50 @@ mode_t Mode(const QString &path)
 TEST(ImageFiles, BmpHeadersAndRowsFieldByField)
 {
     QImage image(3, 2, QImage::Format_RGB32);  // odd width: each row carries 3 padding bytes
-    image.setPixel(0, 0, qRgb(1, 2, 3));
-    image.setPixel(1, 0, qRgb(4, 5, 6));
-    image.setPixel(2, 0, qRgb(7, 8, 9));
-    image.setPixel(0, 1, qRgb(10, 20, 30));
-    image.setPixel(1, 1, qRgb(40, 50, 60));
-    image.setPixel(2, 1, qRgb(70, 80, 90));
+    const QRgb pixels[] = {qRgb(1, 2, 3),    qRgb(4, 5, 6),    qRgb(7, 8, 9),
+                           qRgb(10, 20, 30), qRgb(40, 50, 60), qRgb(70, 80, 90)};
+    for (int i = 0; i < 6; ++i)
+        image.setPixel(i % 3, i / 3, pixels[i]);
     const QByteArray b = EncodeBmp24(image);
     ASSERT_EQ(b.size(), 54 + 2 * 12);
     EXPECT_EQ(b.left(2), QByteArray("BM"));
-    EXPECT_EQ(U32(b, 2), 78u);   // bfSize
-    EXPECT_EQ(U32(b, 6), 0u);    // bfReserved1, bfReserved2
-    EXPECT_EQ(U32(b, 10), 54u);  // bfOffBits
-    EXPECT_EQ(U32(b, 14), 40u);  // biSize
-    EXPECT_EQ(U32(b, 18), 3u);   // biWidth
-    EXPECT_EQ(U32(b, 22), 2u);   // biHeight, positive: bottom-up
-    EXPECT_EQ(U16(b, 26), 1);    // biPlanes
-    EXPECT_EQ(U16(b, 28), 24);   // biBitCount
-    EXPECT_EQ(U32(b, 30), 0u);   // BI_RGB
-    EXPECT_EQ(U32(b, 34), 24u);  // biSizeImage
-    EXPECT_EQ(U32(b, 38), 0u);
-    EXPECT_EQ(U32(b, 42), 0u);
-    EXPECT_EQ(U32(b, 46), 0u);
-    EXPECT_EQ(U32(b, 50), 0u);
+    EXPECT_EQ(U16(b, 26), 1);   // biPlanes
+    EXPECT_EQ(U16(b, 28), 24);  // biBitCount
+    // bfSize, bfReserved1+2, bfOffBits, biSize, biWidth, biHeight (positive:
+    // bottom-up); after planes and bit count: BI_RGB, biSizeImage, no
+    // resolution, no palette.
+    const struct {
+        int at;
+        uint32_t value;
+    } fields[] = {{2, 78}, {6, 0}, {10, 54}, {14, 40}, {18, 3}, {22, 2},
+                  {30, 0}, {34, 24}, {38, 0}, {42, 0}, {46, 0}, {50, 0}};
+    for (const auto &f : fields)
+        EXPECT_EQ(U32(b, f.at), f.value) << "at offset " << f.at;
     // The bottom row comes first, blue-green-red, then zero padding.
     EXPECT_EQ(b.mid(54, 12), QByteArray::fromHex("1e140a 3c3228 5a5046 000000"));
     EXPECT_EQ(b.mid(66, 12), QByteArray::fromHex("030201 060504 090807 000000"));
 
-    // Another reader sees the same picture, and a wide one too.
+    // Another reader sees the same pictures.
     EXPECT_EQ(QImage::fromData(b, "BMP").convertToFormat(QImage::Format_RGB32), image);
     const QImage wide = TestPicture(641, 37);
     EXPECT_EQ(QImage::fromData(EncodeBmp24(wide), "BMP").convertToFormat(QImage::Format_RGB32), wide);
-    EXPECT_TRUE(EncodeBmp24(QImage()).isEmpty());
 }
 
-TEST(ImageFiles, WrittenBmpIsTheEncodedOne)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QString::fromUtf8("vacances_0.01.23.12.bmp"));
-    const QImage image = TestPicture(64, 48);
-    QString error;
-    ASSERT_TRUE(WriteBmp24(image, path, &error)) << error.toStdString();
-    EXPECT_EQ(ReadFile(path), EncodeBmp24(image));
-    EXPECT_EQ(FilesIn(dir.path()), QStringList{QFileInfo(path).fileName()});
-}
-
-TEST(ImageFiles, JpegIsBaseline420AndDecodesCloseToTheSource)
+TEST(ImageFiles, JpegIsBaseline420DecodesCloseAndShowsItsQuality)
 {
     const QImage image = TestPicture(160, 120);
     const QByteArray jpeg = EncodeJpeg(image, 90);
     ASSERT_TRUE(jpeg.startsWith("\xFF\xD8"));
     ASSERT_TRUE(jpeg.endsWith("\xFF\xD9"));
-    const QList<Segment> segments = Segments(jpeg);
     const Segment *sof = nullptr;
+    const QList<Segment> segments = Segments(jpeg);
     for (const Segment &s : segments) {
-        EXPECT_FALSE(s.marker == 0xC2 || s.marker == 0xC1) << "progressive or extended";
+        EXPECT_FALSE(s.marker == 0xC1 || s.marker == 0xC2) << "extended or progressive";
         if (s.marker == 0xC0)
             sof = &s;
     }
     ASSERT_NE(sof, nullptr) << "no SOF0";
-    // Precision, height, width, components; then id, sampling, table per component.
+    // Precision, height, width, components; then id, sampling, table of each.
     EXPECT_EQ(sof->payload.left(6), QByteArray::fromHex("08 0078 00a0 03"));
     EXPECT_EQ(static_cast<uint8_t>(sof->payload.at(7)), 0x22) << "luma 2x2";
     EXPECT_EQ(static_cast<uint8_t>(sof->payload.at(10)), 0x11);
@@ -162,57 +146,42 @@ TEST(ImageFiles, JpegIsBaseline420AndDecodesCloseToTheSource)
             total += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
         }
     EXPECT_LT(total / (3.0 * image.width() * image.height()), 4.0);
-}
 
-TEST(ImageFiles, JpegQualityShowsInItsTablesAndIsClamped)
-{
-    const QImage image = TestPicture(64, 64);
     // The first luminance quantizer: 16 in the standard table (quality 50),
-    // 1 at quality 100.
-    const auto firstQuantizer = [](const QByteArray &jpeg) {
-        for (const Segment &s : Segments(jpeg))
+    // 1 at quality 100. Out of range is clamped.
+    const auto firstQuantizer = [](const QByteArray &bytes) {
+        for (const Segment &s : Segments(bytes))
             if (s.marker == 0xDB && s.payload.at(0) == 0)
                 return static_cast<int>(static_cast<uint8_t>(s.payload.at(1)));
         return -1;
     };
     EXPECT_EQ(firstQuantizer(EncodeJpeg(image, 50)), 16);
     EXPECT_EQ(firstQuantizer(EncodeJpeg(image, 100)), 1);
-    EXPECT_EQ(EncodeJpeg(image, 0), EncodeJpeg(image, 1));
     EXPECT_EQ(EncodeJpeg(image, -7), EncodeJpeg(image, 1));
     EXPECT_EQ(EncodeJpeg(image, 1000), EncodeJpeg(image, 100));
-    EXPECT_LT(EncodeJpeg(image, 10).size(), EncodeJpeg(image, 95).size());
 }
 
-TEST(ImageFiles, ImagesTheEncodersRefuseWriteNothing)
+TEST(ImageFiles, RefusedImagesAndFoldersGiveAReasonAndNoFile)
 {
     QTemporaryDir dir;
+    const QImage image = TestPicture(32, 32);
     QString error;
     EXPECT_FALSE(WriteJpeg(QImage(), dir.filePath("a.jpg"), 50, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(WriteBmp24(QImage(), dir.filePath("a.bmp"), &error));
-    // libjpeg's limit is 65500 a side: its error must come back here, not end
-    // the process.
-    error.clear();
+    // libjpeg's limit is 65500 a side: its error must come back here, not
+    // end the process; the encoder is whole afterwards.
     QImage tooWide(70000, 2, QImage::Format_RGB32);
     tooWide.fill(Qt::gray);
     EXPECT_FALSE(WriteJpeg(tooWide, dir.filePath("b.jpg"), 50, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("65500"))) << error.toStdString();
     EXPECT_TRUE(FilesIn(dir.path()).isEmpty());
-    // The encoder is whole after the error.
-    EXPECT_TRUE(WriteJpeg(TestPicture(32, 32), dir.filePath("c.jpg"), 50, &error));
-}
+    EXPECT_FALSE(EncodeJpeg(image, 50).isEmpty());
 
-TEST(ImageFiles, MissingOrUnwritableFoldersGiveAReasonAndNoFile)
-{
-    QTemporaryDir dir;
-    const QImage image = TestPicture(32, 32);
-    QString error;
-    const QString missing = dir.filePath("gone/a.bmp");
-    EXPECT_FALSE(WriteBmp24(image, missing, &error));
+    EXPECT_FALSE(WriteBmp24(image, dir.filePath("gone/a.bmp"), &error));
     EXPECT_TRUE(error.contains(dir.filePath("gone"))) << error.toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("gone")));
     EXPECT_FALSE(WriteJpeg(image, QString(), 50, &error));
-
     // Root writes anywhere it may; /proc refuses even root.
     QString locked = QStringLiteral("/proc");
     if (::geteuid() != 0) {
@@ -224,10 +193,8 @@ TEST(ImageFiles, MissingOrUnwritableFoldersGiveAReasonAndNoFile)
     EXPECT_FALSE(WriteJpeg(image, locked + "/a.jpg", 50, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(locked + "/a.jpg"));
-    if (locked != QLatin1String("/proc")) {
-        EXPECT_TRUE(FilesIn(locked).isEmpty());
+    if (locked != QLatin1String("/proc"))
         QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
 }
 
 TEST(ImageFiles, AFailedWriteLeavesTheGoodFileWhole)
@@ -270,6 +237,7 @@ TEST(ImageFiles, NewFilesAreOrdinaryAndReplacedOnesKeepTheirMode)
     ASSERT_EQ(::chmod(QFile::encodeName(kept).constData(), 0640), 0);
     ASSERT_TRUE(WriteBmp24(TestPicture(24, 24), kept));
     EXPECT_EQ(Mode(kept), 0640u);
-    EXPECT_EQ(QImage(kept).size(), QSize(24, 24));
+    EXPECT_EQ(ReadFile(kept), EncodeBmp24(TestPicture(24, 24)));
+    EXPECT_EQ(FilesIn(dir.path()), (QStringList{"fresh.jpg", "kept.bmp"}));
     ::umask(mask);
 }

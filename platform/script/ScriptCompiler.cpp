@@ -12,6 +12,21 @@ namespace pss {
 namespace {
 
 constexpr int kMaxNesting = 200;
+// A static array or record is built whole for every variable of its type.
+constexpr qint64 kMaxCells = qint64(1) << 24;
+
+qint64 cellCount(const Type *t)
+{
+    if (t->kind == Kind::Array)
+        return std::min(std::min(t->count(), kMaxCells + 1) * cellCount(t->elem), kMaxCells + 1);
+    if (t->kind == Kind::Record) {
+        qint64 n = 1;
+        for (const Field &f : t->fields)
+            n = std::min(n + cellCount(f.type), kMaxCells + 1);
+        return n;
+    }
+    return 1;
+}
 
 const char *const kGraphicsTypes[][2] = {
     {"TFontStyle", "(fsBold, fsItalic, fsUnderline, fsStrikeOut)"},
@@ -582,9 +597,15 @@ const Type *Compiler::arrayType()
         expect("]");
     }
     expect("of");
+    const Pos epos = tok().pos;
     const Type *elem = parseType();
     if (ranges.empty())
         return dynArrayOf(elem);
+    qint64 cells = cellCount(elem);
+    for (const Type *r : ranges)
+        cells = std::min(cells * std::min(r->count(), kMaxCells + 1), kMaxCells + 1);
+    if (cells > kMaxCells)
+        error(epos, QStringLiteral("Data type too large"));
     for (auto it = ranges.rbegin(); it != ranges.rend(); ++it) {
         Type t;
         t.kind = Kind::Array;
@@ -620,6 +641,11 @@ const Type *Compiler::recordType()
             break;
     }
     expect("end");
+    qint64 cells = 0;
+    for (const Field &f : t.fields)
+        cells += cellCount(f.type);
+    if (cells > kMaxCells)
+        error(tok().pos, QStringLiteral("Data type too large"));
     return tt.add(t);
 }
 

@@ -404,8 +404,8 @@ ExprP Compiler::indexOf(ExprP base, const Pos &pos)
         s->base = std::move(base);
         return s;
     }
-    if (t->kind != Kind::Array && t->kind != Kind::DynArray && t->kind != Kind::OpenArray)
-        error(pos, QStringLiteral("Array type required"));
+    if ((t->kind != Kind::Array && t->kind != Kind::DynArray && t->kind != Kind::OpenArray) || !t->elem)
+        error(pos, QStringLiteral("Array type required"));  // also "array of const": its items have no one type
     auto ie = node<IndexExpr>(pos, t->elem);
     if (t->kind == Kind::Array) {
         if (!sameType(t->base, index->type))

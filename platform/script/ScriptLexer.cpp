@@ -332,9 +332,10 @@ private:
         QFile f(path);
         if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly))
             throw CompileError{pos, QStringLiteral("File not found: '%1'").arg(arg)};
-        if (f.size() > kMaxFileBytes)
+        const QByteArray bytes = f.read(kMaxFileBytes + 1);  // special files may not know their size
+        if (bytes.size() > kMaxFileBytes)
             throw CompileError{pos, QStringLiteral("File too large: '%1'").arg(arg)};
-        QString text = QString::fromUtf8(f.readAll());
+        QString text = QString::fromUtf8(bytes);
         if (text.startsWith(QChar(0xFEFF)))
             text.remove(0, 1);
         const int file = int(out_.files.size());

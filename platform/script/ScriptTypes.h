@@ -52,7 +52,12 @@ struct Type {
 
     bool ordinal() const { return kind == Kind::Int || kind == Kind::Bool || kind == Kind::Char || kind == Kind::Enum; }
     const Type *root() const { return base && ordinal() ? base->root() : this; }
-    qint64 count() const { return hi - lo + 1; }
+    // Number of values, at most 2^40 (an Int64 range has more than a qint64 holds).
+    qint64 count() const
+    {
+        const quint64 n = quint64(hi) - quint64(lo);
+        return n >= (quint64(1) << 40) ? (qint64(1) << 40) : qint64(n) + 1;
+    }
     int fieldIndex(const QString &lowerName) const;
 };
 

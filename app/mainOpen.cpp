@@ -109,7 +109,9 @@ void TShowForm::ReleaseMedia()
     NavMan->Stop();
     ProcessMessages();
     audman->DisconnectAudio();
-    vidman->DisconnectVideo(false);
+    // The no-video notice stays up when nothing connects: a file that is not
+    // media must not leave an empty, unexplained panel.
+    vidman->DisconnectVideo(true);
     vidman->ResetForNewFile();
     VideoSource = nullptr;
     AudioSource = nullptr;
@@ -137,8 +139,6 @@ void TShowForm::ConnectMedia(const QString &path)
         if (HasVideo)
             vidman->FramesNotifier->VideoWindow = vidman->MessageWindow();
     }
-    if (!HasVideo && !vidman->StatusText.isNull())
-        vidman->RepaintAll();
 }
 
 // Step 8: the graph trimmed, the range set, the play state given back.

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cerrno>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -15,7 +14,6 @@
 #include <limits>
 #include <new>
 
-#include <sys/stat.h>
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jerror.h>
@@ -168,23 +166,6 @@ bool Compress(jpeg_compress_struct *cinfo, ErrorManager *err, MemoryDestination 
 
 // ---- files -------------------------------------------------------------------------
 
-mode_t CurrentUmask()
-{
-    // Asking umask() itself would change it for a moment under other threads.
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (!line.startsWith("Umask:"))
-                continue;
-            bool ok = false;
-            const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
-            if (ok)
-                return static_cast<mode_t>(mask & 0777);
-        }
-    }
-    return 022;
-}
-
 bool WriteImageFile(const QString &path, const QByteArray &bytes, QString *error)
 {
     if (path.isEmpty()) {
@@ -196,18 +177,11 @@ bool WriteImageFile(const QString &path, const QByteArray &bytes, QString *error
         SetError(error, QStringLiteral("The folder %1 does not exist").arg(info.absolutePath()));
         return false;
     }
-    const bool existed = info.exists();
-    errno = 0;
-    if (!reg::ReplaceFile(path, bytes)) {
-        const int e = errno;
-        SetError(error, QStringLiteral("Cannot write %1: %2")
-                            .arg(path, e ? qt_error_string(e) : QStringLiteral("the file could not be written")));
+    QString reason;
+    if (!reg::ReplaceFile(path, bytes, &reason, true)) {
+        SetError(error, reason);
         return false;
     }
-    // The replacement is created private (it suits the settings hive); an
-    // image is the user's ordinary file.
-    if (!existed)
-        ::chmod(QFile::encodeName(path).constData(), 0666 & ~CurrentUmask());
     return true;
 }
 

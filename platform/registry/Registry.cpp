@@ -212,16 +212,49 @@ void removeStaleTemporaries(const QString &path)
 
 // Temporary file in the same folder, fsync, rename over, fsync the folder.
 // The replaced file's permissions carry over to the new one.
-bool replaceFile(const QString &path, const QByteArray &bytes, detail::WriteHook hook)
+// Asking umask() itself would change it for a moment under other threads.
+mode_t currentUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (!line.startsWith("Umask:"))
+                continue;
+            bool ok = false;
+            const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+            if (ok)
+                return static_cast<mode_t>(mask & 0777);
+        }
+    }
+    return 022;
+}
+
+struct ReplaceTarget {
+    QString *error = nullptr;  // the reason goes here, else to the log
+    bool ordinaryFile = false;
+};
+
+void reportWriteError(const ReplaceTarget &target, const QString &text)
+{
+    if (target.error)
+        *target.error = text;
+    else
+        qWarning("registry: %s", qPrintable(text));
+}
+
+bool replaceFile(const QString &path, const QByteArray &bytes, detail::WriteHook hook, ReplaceTarget target = {})
 {
     QByteArray name = QFile::encodeName(path + QStringLiteral(".tmp.XXXXXX"));
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
-        qWarning("registry: %s", qPrintable(systemError(QStringLiteral("cannot create"), path)));
+        reportWriteError(target, systemError(QStringLiteral("cannot create"), path));
         return false;
     }
     struct stat old {};
-    bool ok = ::stat(QFile::encodeName(path).constData(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
+    const mode_t mode = ::stat(QFile::encodeName(path).constData(), &old) == 0 ? (old.st_mode & 07777)
+                        : target.ordinaryFile                                ? (0666 & ~currentUmask())
+                                                                             : 0600;
+    bool ok = ::fchmod(fd, mode) == 0;
     ok = ok && writeAll(fd, bytes);
     if (ok && hook && !hook(detail::WriteStep::TempWritten)) {
         ::close(fd);
@@ -235,7 +268,7 @@ bool replaceFile(const QString &path, const QByteArray &bytes, detail::WriteHook
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(name.constData(), QFile::encodeName(path).constData()) == 0;
     if (!ok) {
-        qWarning("registry: %s", qPrintable(systemError(QStringLiteral("cannot write"), path)));
+        reportWriteError(target, systemError(QStringLiteral("cannot write"), path));
         ::unlink(name.constData());
         return false;
     }
@@ -498,9 +531,9 @@ bool DeleteKeyCommand(const QString &fullKey)
     return path && !SplitKeyPath(*path).isEmpty() && DeleteKeyTree(*path);
 }
 
-bool ReplaceFile(const QString &path, const QByteArray &bytes)
+bool ReplaceFile(const QString &path, const QByteArray &bytes, QString *error, bool ordinaryFile)
 {
-    return replaceFile(path, bytes, nullptr);
+    return replaceFile(path, bytes, nullptr, ReplaceTarget{error, ordinaryFile});
 }
 
 Batch::Batch()

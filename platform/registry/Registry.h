@@ -90,7 +90,11 @@ std::optional<QString> RelativeKeyPath(const QString &fullKey);
 
 // Replaces a file's contents all or nothing: written beside it, synced and
 // renamed over it, so a crash or a full disk leaves the old file whole.
-bool ReplaceFile(const QString &path, const QByteArray &bytes);
+// A replaced file keeps its permissions; a new one is private to the user
+// (settings), or has the umask's usual ones when `ordinaryFile` (pictures).
+// With `error` the reason comes back there instead of the log.
+bool ReplaceFile(const QString &path, const QByteArray &bytes, QString *error = nullptr,
+                 bool ordinaryFile = false);
 
 // Groups the changes made on this thread while it lives into one lock and one
 // write of the file (a save of hundreds of values costs one fsync). Nests.

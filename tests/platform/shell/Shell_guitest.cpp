@@ -2,6 +2,7 @@
 // write them, a private D-Bus daemon with a file browser of our own on it,
 // the freedesktop trash in a temporary data folder. No real file browser is
 // ever started: the folder fallback goes to a URL handler of the test.
+#include "PrivateBus.h"
 #include "platform/shell/FileLists.h"
 #include "platform/shell/Shell.h"
 
@@ -65,33 +66,6 @@ private:
     QStringList FShown;
 };
 
-// A session bus of our own, gone with the object.
-class PrivateBus {
-public:
-    PrivateBus()
-    {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty())
-            return;
-        FProcess.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                QStringLiteral("--print-address=1")});
-        if (!FProcess.waitForStarted(5000) || !FProcess.waitForReadyRead(5000))
-            return;
-        FAddress = QString::fromUtf8(FProcess.readLine()).trimmed();
-    }
-    ~PrivateBus()
-    {
-        QDBusConnection::disconnectFromBus(QStringLiteral("shell-test-service"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("shell-test-client"));
-        FProcess.kill();
-        FProcess.waitForFinished(5000);
-    }
-    QString Address() const { return FAddress; }
-
-private:
-    QProcess FProcess;
-    QString FAddress;
-};
 
 }  // namespace
 
@@ -137,8 +111,8 @@ TEST(ShellFolders, FileBrowserOnTheBusShowsTheFileSelected)
     PrivateBus bus;
     if (bus.Address().isEmpty())
         GTEST_SKIP() << "no dbus-daemon";
-    QDBusConnection service = QDBusConnection::connectToBus(bus.Address(), QStringLiteral("shell-test-service"));
-    QDBusConnection client = QDBusConnection::connectToBus(bus.Address(), QStringLiteral("shell-test-client"));
+    QDBusConnection service = bus.Connect(QStringLiteral("shell-test-service"));
+    QDBusConnection client = bus.Connect(QStringLiteral("shell-test-client"));
     ASSERT_TRUE(service.isConnected() && client.isConnected());
     // The browser answers from its own thread while the caller blocks.
     QThread thread;

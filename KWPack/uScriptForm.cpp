@@ -103,6 +103,10 @@ TScriptForm::~TScriptForm()
         MacroRecorder = nullptr;
     if (FFiltering)
         qApp->removeEventFilter(this);
+    // The buttons follow the actions' changes through this window; they go
+    // first, before the actions announce their own end to a window that is
+    // no longer one.
+    delete Panel;
 }
 
 // ---- Building --------------------------------------------------------------------

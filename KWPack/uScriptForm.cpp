@@ -1,7 +1,7 @@
 // A run of the editor's script happens inside naExecuteMacroAfterApply, on
 // the UI thread. The engine calls RunIdle about every 50 ms; there pending
 // events run (paints, timers, posted messages) with an application-wide
-// filter that holds back user input, except Esc and clicks on the Execute
+// filter that drops user input, except Esc and clicks on the Execute
 // button (which reads "Stop" meanwhile): both stop the run. Without the
 // filter a click on Execute, Open or a menu of the main window would run a
 // second script or tear down what the running one uses. Closing a window is

@@ -5,7 +5,7 @@
 // (al_script) and a single-file manager for script files (ficman_script).
 //
 // While a script runs, the Execute button reads "Stop": it and Esc stop the
-// run; other input is held back so that nothing re-enters the script.
+// run; other input is dropped so that nothing re-enters the script.
 //
 // UI thread only. The window owns every component and widget it holds; the
 // macro recorder it installs is withdrawn when recording stops or the window

@@ -303,6 +303,9 @@ void Compiler::program()
                                                 : QStringLiteral("'BEGIN' expected"));
     prog.main = compound();
     expect(".");
+    for (const auto &r : prog.routines)
+        if (r->forward && !r->defined)
+            error(r->pos, QStringLiteral("Unsatisfied forward or external declaration: '%1'").arg(r->name));
 }
 
 // declarations = { constSection | typeSection | varSection | routineDecl }

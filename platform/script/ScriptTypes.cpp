@@ -186,8 +186,10 @@ const Type *intResult(const TypeTable &tt, const Type *a, const Type *b)
 {
     if (a->bits == 64 || b->bits == 64)
         return tt.Int64;
+    // Cardinal with an unsigned type stays Cardinal; with a signed one both
+    // fit only in Int64.
     const bool ua = a->bits == 32 && !a->isSigned, ub = b->bits == 32 && !b->isSigned;
-    if (ua && ub)
+    if ((ua && !b->isSigned) || (ub && !a->isSigned))
         return tt.Cardinal;
     if (ua || ub)
         return tt.Int64;

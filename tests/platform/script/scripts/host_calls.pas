@@ -5,6 +5,11 @@ var
   r: TRect;
   al: TAlignment;
   v: Integer;
+  g: TCLSID;
+  icons: TBorderIcons;
+  odState: TOwnerDrawState;
+  key: TSHORTCUT;
+  mode: TSavePreferences;
 begin
   v := 40;
   Volume(v + 2);                                  // expect: Volume = 42
@@ -28,6 +33,15 @@ begin
   r.Left := p.x; r.Bottom := p.y;
   al := taCenter;
   showmessage(IntToStr(r.Left + r.Bottom) + ' ' + IntToStr(Ord(al)) + ' ' + IntToStr(Ord(wsMaximized)));  // expect: 3 2 2
+  g.D4[7] := 255;
+  g.D1 := $FFFFFFFF;
+  icons := [biSystemMenu, biHelp];
+  odState := [odFocused, odComboBoxEdit];
+  key := 65535 + 2;
+  mode := spNone;
+  if (biHelp in icons) and (odComboBoxEdit in odState) then
+    showmessage(IntToStr(g.D4[7] + g.D1) + ' ' + IntToStr(key) + ' ' + IntToStr(Ord(mode)) + ' ' + IntToStr(Ord(bsSizeToolWin)) + ' ' + IntToStr(Ord(tlBottom)));
+  // expect: 254 1 2 5 2
   sleep(1);
 end.
 // expect: *** Compilation succeeded ***

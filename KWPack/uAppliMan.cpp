@@ -78,6 +78,8 @@ TKWAppliMan::TKWAppliMan(QObject *owner) : TKWActionComponent(owner)
 TKWAppliMan::~TKWAppliMan()
 {
     // The windows may be top-level (no widget owner): they go with us.
+    if (FHelpForm)
+        FHelpForm->removeEventFilter(this);
     delete FHelpForm.data();
     delete FScriptForm.data();
 }
@@ -430,7 +432,8 @@ bool TKWAppliMan::eventFilter(QObject *watched, QEvent *event)
             PlaceCloseLink(FOptionsClose, FOptionsFrame);
         if (watched == FAboutFrame)
             PlaceCloseLink(FAboutClose, FAboutFrame);
-    } else if (watched == FHelpForm && type == QEvent::Close) {
+    } else if (type == QEvent::Close && qobject_cast<THelpForm *>(watched)) {
+        // qobject_cast: a help window being destroyed is no THelpForm any more.
         if (caHelp && caHelp->Checked())
             caHelp->SetChecked(false);
     }

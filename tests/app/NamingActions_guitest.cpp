@@ -47,9 +47,9 @@ TEST_F(NamingActions, NamesSwitchesAndDefaultsAndWhatASwitchLineSets)
         {"baConfirmerImage", "ConfirmerImage", "swi_ci", "false", "vrai", "true"},
         {"baSauverQuandClic", "SauverQuandClic", "swi_sq", "true", "0", "false"},
         {"iaDigits", "Digits", "swi_dig", "3", "5", "5"},
-        {"iaImageExtension", "ImageExtension", "swi_iex", "0", "1", "1"},
+        {"iaImageExtension", "ImageExtension", "swi_iex", "0", "2", "2"},
         {"iaJpegCompressionQuality", "JpegCompressionQuality", "swi_qual", "50", "85", "85"},
-        {"iaImageAjouter", "ImageAjouter", "swi_addi", "0", "1", "1"},
+        {"iaImageAjouter", "ImageAjouter", "swi_addi", "0", "3", "3"},
         {"waDossierSave", "FolderSave", "swi_savfold", "*", "/tmp/shots/", "/tmp/shots/"},
         {"iaNomFichierImage", "NomFichierImage", "swi_fname", "0", "1", "1"},
         {"baLimiterLongueur", "LimiterLongueur", "swi_limit", "false", "t", "true"},
@@ -90,27 +90,14 @@ TEST_F(NamingActions, NamesSwitchesAndDefaultsAndWhatASwitchLineSets)
             EXPECT_EQ(ValueText(all[n]), QLatin1String(rows[n].after));
         }
     }
-    gpal.SetSwitch(nullptr);
-}
-
-TEST_F(NamingActions, CommandsSetTheFormatAndTheNamingMode)
-{
-    TKWSwitch sw;
-    gpal.SetSwitch(&sw);
-    sw.RunCommandLine({QStringLiteral("/swi_swi_ej"), QStringLiteral("/swi_an")});
-    EXPECT_EQ(acts.iaImageExtension->Value(), 1);
-    EXPECT_EQ(acts.iaImageAjouter->Value(), 1);
+    // The commands go through the settings they stand for.
     sw.RunCommandLine({QStringLiteral("/swi_eb"), QStringLiteral("/swi_as")});
     EXPECT_EQ(acts.iaImageExtension->Value(), 0);
     EXPECT_EQ(acts.iaImageAjouter->Value(), 0);
-    gpal.SetSwitch(nullptr);
-
-    // The commands go through the setting, so whoever watches it hears.
-    int applied = 0;
-    acts.iaImageExtension->OnAfterApply = [&](const int32_t &) { ++applied; };
-    acts.naJpegExtension->Execute();
-    EXPECT_EQ(applied, 1);
+    sw.RunCommandLine({QStringLiteral("/swi_swi_ej"), QStringLiteral("/swi_an")});
     EXPECT_EQ(acts.iaImageExtension->Value(), 1);
+    EXPECT_EQ(acts.iaImageAjouter->Value(), 1);
+    gpal.SetSwitch(nullptr);
 }
 
 TEST_F(NamingActions, SettingsComeBackFromThePreferencesAndTheFolderDefaultsToPictures)

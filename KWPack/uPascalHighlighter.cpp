@@ -15,6 +15,40 @@ bool IsHexDigit(QChar c)
     return IsDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
 
+// A string: quoted pieces and character codes (#13#10, #$0A) run together.
+qsizetype StringEnd(const QString &text, qsizetype i)
+{
+    const qsizetype n = text.size();
+    while (i < n && (text.at(i) == u'\'' || text.at(i) == u'#')) {
+        if (text.at(i) == u'#') {
+            ++i;
+            if (i < n && text.at(i) == u'$')
+                ++i;
+            while (i < n && IsHexDigit(text.at(i)))
+                ++i;
+        } else {
+            const qsizetype close = text.indexOf(QLatin1Char('\''), i + 1);
+            i = close < 0 ? n : close + 1;
+        }
+    }
+    return i;
+}
+
+// 12, $1F, 1.5, 2.5e3, 1e-3; "1..5" is two numbers around a range.
+qsizetype NumberEnd(const QString &text, qsizetype at)
+{
+    const qsizetype n = text.size();
+    qsizetype i = at + 1;
+    while (i < n && (IsHexDigit(text.at(i)) || text.at(i) == u'.') &&
+           !(text.at(i) == u'.' && i + 1 < n && text.at(i + 1) == u'.'))
+        ++i;
+    // The exponent's sign (its "e" was taken as a hex digit).
+    if (i < n && (text.at(i) == u'+' || text.at(i) == u'-') && (text.at(i - 1) == u'e' || text.at(i - 1) == u'E'))
+        for (++i; i < n && IsDigit(text.at(i));)
+            ++i;
+    return i;
+}
+
 QTextCharFormat MakeFormat(TColor color, bool bold, bool italic)
 {
     QTextCharFormat f;
@@ -98,29 +132,10 @@ qsizetype TPascalHighlighter::Token(const QString &text, qsizetype at, TToken &k
             open = s;
     } else if (c == u'\'' || c == u'#') {
         kind = TToken::String;
-        i = at;
-        // A string: quoted pieces and character codes (#13#10) run together.
-        while (i < n && (text.at(i) == u'\'' || text.at(i) == u'#')) {
-            if (text.at(i) == u'#') {
-                ++i;
-                if (i < n && text.at(i) == u'$')
-                    ++i;
-                while (i < n && IsHexDigit(text.at(i)))
-                    ++i;
-            } else {
-                const qsizetype close = text.indexOf(QLatin1Char('\''), i + 1);
-                i = close < 0 ? n : close + 1;
-            }
-        }
+        i = StringEnd(text, at);
     } else if (IsDigit(c) || (c == u'$' && IsHexDigit(next))) {
         kind = TToken::Number;
-        while (i < n && (IsHexDigit(text.at(i)) || text.at(i) == u'.') &&
-               !(text.at(i) == u'.' && i + 1 < n && text.at(i + 1) == u'.'))
-            ++i;
-        // An exponent: 1.5e-3 (the "e" was taken as a hex digit).
-        if (i < n && (text.at(i) == u'+' || text.at(i) == u'-') && (text.at(i - 1) == u'e' || text.at(i - 1) == u'E'))
-            for (++i; i < n && IsDigit(text.at(i));)
-                ++i;
+        i = NumberEnd(text, at);
     } else if (IsIdentStart(c)) {
         while (i < n && IsIdentChar(text.at(i)))
             ++i;

@@ -92,6 +92,7 @@ TScriptForm::TScriptForm(QWidget *parent) : QWidget(parent, Qt::Window)
     KWScript->OnRunIdle = [this] { RunIdle(); };
     CreateWidgets();
     CreateActions();
+    CreateValueActions();
     CreatePanel();
     CreateFileManager();
     resize(787, 559);
@@ -175,23 +176,39 @@ void TScriptForm::CreatePanel()
     connect(btExecute, &QPushButton::clicked, this, [this] { ExecuteClicked(); });
 }
 
+// In the order of the window's table: registration and storage follow it.
 void TScriptForm::CreateActions()
 {
     al_script = new TKWActionList(this);
     al_script->setObjectName(QStringLiteral("al_script"));
-    const auto command = [this](const char *name, const char *scriptName, const char *caption) {
-        auto *a = new TNopeAction(QLatin1String(name), al_script);
+    const auto named = [](auto *a, const char *name, const char *scriptName) {
         a->SetName(QLatin1String(name));
         a->ScriptName = QLatin1String(scriptName);
         a->Category = QStringLiteral("Vostrel");
+        return a;
+    };
+    const auto command = [this, named](const char *name, const char *scriptName, const char *caption) {
+        auto *a = named(new TNopeAction(QLatin1String(name), al_script), name, scriptName);
         a->SetCaption(QLatin1String(caption));
         addAction(a);  // its shortcut works while the window is active
         return a;
     };
-    raScriptFormSave = new TRectAction(QStringLiteral("raScriptFormSave"), al_script);
-    raScriptFormSave->SetName(QStringLiteral("raScriptFormSave"));
-    raScriptFormSave->ScriptName = QStringLiteral("ScriptFormSave");
-    raScriptFormSave->Category = QStringLiteral("Vostrel");
+    raScriptFormSave = named(new TRectAction(QStringLiteral("raScriptFormSave"), al_script), "raScriptFormSave",
+                             "ScriptFormSave");
+    naExecuteMacro = command("naExecuteMacro", "ExecuteMacro", "Execute");
+    naExecuteMacro->SetShortCut(QKeySequence(Qt::CTRL | Qt::Key_F12));
+    naExecuteMacro->OnAfterApply = [this] { naExecuteMacroAfterApply(); };
+    naStartMacro = command("naStartMacro", "", "Start");
+    naStartMacro->OnAfterApply = [this] { naStartMacroAfterApply(); };
+    naStopMacro = command("naStopMacro", "", "Stop");
+    naStopMacro->OnAfterApply = [this] { naStopMacroAfterApply(); };
+    naHelpMacro = command("naHelpMacro", "HelpMacro", "Help");
+    saLines = named(new TStringAction(QStringLiteral("saLines"), al_script), "saLines", "Lines");
+}
+
+// The window's bounds and the editor's text, kept in the preferences.
+void TScriptForm::CreateValueActions()
+{
     raScriptFormSave->ApplyWhenLoad = true;
     raScriptFormSave->OnDefault = [](TRect &r) {
         r = TRect{300, 300, 1100, 860};
@@ -205,18 +222,6 @@ void TScriptForm::CreateActions()
     raScriptFormSave->OnAfterApply = [this](const TRect &r) {
         setGeometry(r.Left, r.Top, std::max(r.Right - r.Left, kMinWidth), std::max(r.Bottom - r.Top, kMinHeight));
     };
-    naExecuteMacro = command("naExecuteMacro", "ExecuteMacro", "Execute");
-    naExecuteMacro->SetShortCut(QKeySequence(Qt::CTRL | Qt::Key_F12));
-    naExecuteMacro->OnAfterApply = [this] { naExecuteMacroAfterApply(); };
-    naStartMacro = command("naStartMacro", "", "Start");
-    naStartMacro->OnAfterApply = [this] { naStartMacroAfterApply(); };
-    naStopMacro = command("naStopMacro", "", "Stop");
-    naStopMacro->OnAfterApply = [this] { naStopMacroAfterApply(); };
-    naHelpMacro = command("naHelpMacro", "HelpMacro", "Help");
-    saLines = new TStringAction(QStringLiteral("saLines"), al_script);
-    saLines->SetName(QStringLiteral("saLines"));
-    saLines->ScriptName = QStringLiteral("Lines");
-    saLines->Category = QStringLiteral("Vostrel");
     saLines->ApplyWhenLoad = true;
     saLines->SetDefaultValue(kStoredDefault.toLocal8Bit());
     saLines->BeforeSave = [this](QByteArray &v) {

@@ -100,6 +100,7 @@ private:
     void CreateWidgets();
     void CreatePanel();
     void CreateActions();
+    void CreateValueActions();  // binds the value actions CreateActions made
     void CreateFileManager();
     QPushButton *NewButton(QWidget *parent, const QString &name, const QString &caption, QRect place);
     void FormResize();

@@ -467,6 +467,13 @@ TEST_F(ScriptWindow, SettingsRoundTripInTheScriptFormSection)
     gp.titre = QStringLiteral("ScriptFormTest");
     gp.SetMode(spRegistre);
 
+    // Stored and offered to scripts in the window's order.
+    QStringList order;
+    for (TCustomAbstractAction *a : form.al_script->TypedActions())
+        order << a->Name() + QLatin1Char('=') + a->ScriptName;
+    EXPECT_EQ(order, (QStringList{"raScriptFormSave=ScriptFormSave", "naExecuteMacro=ExecuteMacro", "naStartMacro=",
+                                  "naStopMacro=", "naHelpMacro=HelpMacro", "saLines=Lines"}));
+
     // Nothing stored: the defaults.
     ASSERT_TRUE(form.LoadFromPrefs(&gp));
     EXPECT_EQ(Lines(form.Editor), QStringList{QStringLiteral("//Ecrivez un script entre begin et end.")});

@@ -147,6 +147,10 @@ void TShowForm::CreateComponents()
 void TShowForm::BindComponents()
 {
     const QPointer<TShowForm> self(this);
+    // The aspect commands own Alt+F5 and Alt+F6 in this window; a key held by
+    // two actions would run neither.
+    am->naEMail->SetShortCut(QKeySequence());
+    am->naHomePage->SetShortCut(QKeySequence());
     QStringList patterns;
     for (const char *e : kExtensions)
         patterns << QStringLiteral("*.") + QLatin1String(e);

@@ -30,6 +30,7 @@ extern "C" {
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMap>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QTemporaryDir>

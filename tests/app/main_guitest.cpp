@@ -242,4 +242,25 @@ TEST_F(ShowFormTest, MenusToolbarAndPopupHoldTheListsOwnActions)
 }
 
 
+// A key held by two actions of the window runs neither of them.
+TEST_F(ShowFormTest, NoTwoActionsShareAKey)
+{
+    Show(*form);
+    QMap<QString, QString> owner;
+    QStringList clashes;
+    for (QAction *a : form->actions()) {
+        for (const QKeySequence &k : a->shortcuts()) {
+            const QString key = k.toString();
+            if (key.isEmpty())
+                continue;
+            if (owner.contains(key))
+                clashes << key + QStringLiteral(": ") + owner[key] + QStringLiteral(" and ") + a->objectName();
+            owner[key] = a->objectName();
+        }
+    }
+    EXPECT_TRUE(clashes.isEmpty()) << clashes.join(QStringLiteral("; ")).toStdString();
+    EXPECT_EQ(owner.value(QStringLiteral("Alt+F5")), QStringLiteral("naForcerNormal"));
+    EXPECT_EQ(owner.value(QStringLiteral("F5")), QStringLiteral("naGrab"));
+    EXPECT_EQ(owner.value(QStringLiteral("Esc")), QStringLiteral("naAbort"));
+}
 }  // namespace

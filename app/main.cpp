@@ -20,6 +20,7 @@
 #include "KWPack/uDecoders.h"
 #include "KWPack/uKWScript.h"
 #include "KWPack/uKWSwitch.h"
+#include "KWPack/uLinkEdit.h"
 #include "KWPack/uMediaFactory.h"
 #include "KWPack/uMonoFichierMan.h"
 #include "KWPack/uNavMan.h"
@@ -433,6 +434,10 @@ TShowForm::~TShowForm()
     // Components go before the private filters whose records they borrow,
     // and the application manager (help and script windows) before the lists.
     baUsePrivateFiltersAfterApply(false);
+    // The video manager's filter would see its status label half destroyed
+    // (the label hides while it dies); it has nothing to say by then.
+    if (vidman->StatusText)
+        vidman->StatusText->removeEventFilter(vidman);
     delete am;
     delete ficman;
     delete audman;

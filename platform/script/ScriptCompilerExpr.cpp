@@ -312,6 +312,8 @@ ExprP Compiler::bracket()
 ExprP Compiler::designator()
 {
     const Token id = tok();
+    if (id.kind == Tok::Eof)
+        error(id.pos, QStringLiteral("Unexpected end of file"));
     if (id.kind != Tok::Ident)
         error(id.pos, QStringLiteral("Identifier expected"));
     ident();

@@ -24,8 +24,13 @@ void Ctx::idle(const Pos &pos)
     if (now - lastIdle < std::chrono::milliseconds(50))
         return;
     lastIdle = now;
-    if (onIdle)
-        onIdle();
+    if (onIdle) {
+        try {
+            onIdle();
+        } catch (const TPSRunError &e) {
+            fail(pos, e.Text, true);
+        }
+    }
     if (stop->requested.load(std::memory_order_acquire))
         stopped(pos);
 }

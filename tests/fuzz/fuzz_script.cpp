@@ -63,6 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                      });
         s->AddMethod(QStringLiteral("function HostF: string;"),
                      [](const QVariantList &) { return QVariant(QStringLiteral("h")); });
+        // So that the script tests' files compile as seeds.
+        s->AddMethod(QStringLiteral("procedure showmessage(z:string);"), [](const QVariantList &) { return QVariant(); });
+        s->AddMethod(QStringLiteral("procedure Volume(const aInteger:integer);"),
+                     [](const QVariantList &) { return QVariant(); });
+        s->AddType(QStringLiteral("TPoint"), QStringLiteral("record x,y: Longint; end;"));
     };
     const bool compiled = engine.Compile();
     if (!compiled && engine.CompilerMessages().isEmpty())

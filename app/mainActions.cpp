@@ -104,6 +104,9 @@ void TShowForm::CreateWindowActions()
     naShowIncrustFrame = NewNope(gpal, {"naShowIncrustFrame", "ShowIncrustFrame", "swi_ShIn", kCatUI, "Inlay"});
     naShowDVIncrustFrame =
         NewNope(gpal, {"naShowDVIncrustFrame", "ShowDVIncrustFrame", "swi_shDV", kCatUI, "DV date"});
+    // Checked while their panel is the one in view.
+    for (TNopeAction *a : {naShowSaveImagesFrame, naShowExtraireFrame, naShowIncrustFrame, naShowDVIncrustFrame})
+        a->setCheckable(true);
     naShowSaveImagesFrame->SetHint(QStringLiteral("Show the folder and the names of the images"));
     naShowExtraireFrame->SetHint(QStringLiteral("Show the last snapshot"));
     naShowIncrustFrame->SetHint(QStringLiteral("Show the inlay settings"));
@@ -275,6 +278,16 @@ void TShowForm::BindActions()
             if (self)
                 self->iaForcerAspectRatio->SetValue(i);
         };
+    // The "Frames" menu's "Deinterlace" toggles the setting and shows it checked.
+    baImageDeinterlacer->setCheckable(true);
+    baImageDeinterlacer->OnPrepare = [self](bool &v) {
+        v = self && !self->baImageDeinterlacer->Value();
+        return static_cast<bool>(self);
+    };
+    baImageDeinterlacer->OnAfterApply = [self](const bool &v) {
+        if (self)
+            self->baImageDeinterlacer->setChecked(v);
+    };
     iaForcerAspectRatio->OnAfterApply = [self](const int32_t &v) {
         if (self)
             self->vidman->SetForcedAspect(v);

@@ -313,7 +313,6 @@ void TShowForm::ShowPanel(int panel)
     if (QWidget *w = PanelOf(panel)) {
         w->show();
         w->raise();
-        ShowActionOf(panel)->setCheckable(true);
         ShowActionOf(panel)->setChecked(true);
     }
 }

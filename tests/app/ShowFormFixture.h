@@ -6,9 +6,11 @@
 #include "app/main.h"
 
 #include "app/extraireunit.h"
+#include "app/optionsunit.h"
 #include "app/uImagesOptions.h"
 #include "KWPack/uAppliMan.h"
 #include "KWPack/uAudioMan.h"
+#include "KWPack/uDecoders.h"
 #include "KWPack/uMonoFichierMan.h"
 #include "KWPack/uNavMan.h"
 #include "KWPack/uPreferences.h"
@@ -24,6 +26,7 @@ extern "C" {
 }
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>

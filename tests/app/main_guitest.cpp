@@ -263,4 +263,56 @@ TEST_F(ShowFormTest, NoTwoActionsShareAKey)
     EXPECT_EQ(owner.value(QStringLiteral("F5")), QStringLiteral("naGrab"));
     EXPECT_EQ(owner.value(QStringLiteral("Esc")), QStringLiteral("naAbort"));
 }
+// The private decoders' settings live from start-up to close; closing stops
+// a running interval capture (the abort flag) and saves the preferences.
+TEST_F(ShowFormTest, StartAndCloseBracketThePrivateSettings)
+{
+    EXPECT_TRUE(hive.readText().contains(QStringLiteral("Software\\LBV")));
+    EXPECT_TRUE(hive.readText().contains(QStringLiteral("Software\\VOS")));
+    Show(*form);
+    ASSERT_TRUE(form->PrivateFilters()->Loaded());  // baUsePrivateFilters is on by default
+    form->gp->SetMode(spRegistre);  // a mode is chosen: closing asks nothing
+    form->naShowExtraireFrame->Execute();
+    form->AbortRequested = false;
+    EXPECT_TRUE(form->close());
+    EXPECT_TRUE(form->AbortRequested);
+    const QString text = hive.readText();
+    EXPECT_FALSE(text.contains(QStringLiteral("Software\\LBV")));
+    EXPECT_FALSE(text.contains(QStringLiteral("Software\\VOS")));
+    EXPECT_TRUE(text.contains(QStringLiteral("\"PanneauActif\"=dword:00000002")));
+    EXPECT_TRUE(text.contains(QStringLiteral("[HKEY_CURRENT_USER\\Software\\Vostrel\\Vidstill\\ShowForm]")));
+    EXPECT_TRUE(text.contains(QStringLiteral("[HKEY_CURRENT_USER\\Software\\Vostrel\\Vidstill\\ScriptForm]")));
+}
+
+// The private decoders follow their switch: off gives the managers no
+// private records and unloads them, on loads them again.
+TEST_F(ShowFormTest, PrivateDecodersFollowTheirSwitch)
+{
+    // Loaded with the preferences, when the window shows.
+    EXPECT_FALSE(form->PrivateFilters()->Loaded());
+    Show(*form);
+    ASSERT_TRUE(form->PrivateFilters()->Loaded());
+    EXPECT_EQ(form->vidman->DefaultVideoDecoder,
+              form->PrivateFilters()->Record(TPrivateFilters::pfFFDShowVideo));
+    EXPECT_EQ(form->vidman->FallbackVideoDecoder, form->PrivateFilters()->Record(TPrivateFilters::pfLAVVideo));
+    EXPECT_EQ(form->audman->FallbackAudioDecoder, form->PrivateFilters()->Record(TPrivateFilters::pfLAVAudio));
+    form->baUsePrivateFilters->SetValue(false);
+    EXPECT_FALSE(form->PrivateFilters()->Loaded());
+    EXPECT_EQ(form->vidman->DefaultVideoDecoder, nullptr);
+    EXPECT_EQ(form->vidman->ExtraVideoFilter, nullptr);
+    EXPECT_EQ(form->audman->FallbackAudioDecoder, nullptr);
+    EXPECT_FALSE(form->OptionsFrame->cbUsePrivateFilters->isChecked());
+    form->baUsePrivateFilters->SetValue(true);
+    EXPECT_TRUE(form->PrivateFilters()->Loaded());
+    EXPECT_EQ(form->vidman->ExtraVideoFilter, form->PrivateFilters()->Record(TPrivateFilters::pfFFDShowVideo));
+    EXPECT_TRUE(form->OptionsFrame->cbUsePrivateFilters->isChecked());
+
+    // The menu's "Deinterlace" toggles the setting and the options box follows.
+    form->baImageDeinterlacer->trigger();
+    EXPECT_TRUE(form->baImageDeinterlacer->Value());
+    EXPECT_TRUE(form->baImageDeinterlacer->isChecked());
+    EXPECT_TRUE(form->OptionsFrame->cbImagesDeInterlacer->isChecked());
+    form->baImageDeinterlacer->trigger();
+    EXPECT_FALSE(form->baImageDeinterlacer->Value());
+}
 }  // namespace

@@ -312,6 +312,7 @@ static Value evalVarArgs(BuiltinExpr &b, Ctx &c)
         const qint64 at = b.args[2]->evalInt(c);
         Value *s = b.args[1]->ref(c, &keep);
         checkLength(c, b.pos, qint64(s->s.size()) + src.size());
+        chargeString(keep.get(), s->s.size(), qint64(s->s.size()) + src.size());
         s->s.insert(qsizetype(std::clamp<qint64>(at, 1, s->s.size() + 1) - 1), src);
         return {};
     }
@@ -331,6 +332,7 @@ static Value evalVarArgs(BuiltinExpr &b, Ctx &c)
         Value *v = b.args[0]->ref(c, &keep);
         if (b.args[0]->type->kind == Kind::String) {
             checkLength(c, b.pos, lens[0]);
+            chargeString(keep.get(), v->s.size(), std::max<qint64>(lens[0], 0));
             v->s.resize(qsizetype(std::max<qint64>(lens[0], 0)), QChar(0));
         } else {
             Value fresh = resized(c, *v, b.args[0]->type, lens, 0, b.pos);

@@ -192,6 +192,7 @@ Flow Block::exec(Ctx &c)
 
 Flow ExprStmt::exec(Ctx &c)
 {
+    c.cur = pos;
     e->eval(c);
     return Flow::Normal;
 }
@@ -199,6 +200,7 @@ Flow ExprStmt::exec(Ctx &c)
 Flow AssignStmt::exec(Ctx &c)
 {
     // The value first: a call in it may resize the array the target lives in.
+    c.cur = pos;
     const Type *t = target->type;
     if (t->ordinal()) {
         const qint64 v = value->evalInt(c);
@@ -211,7 +213,10 @@ Flow AssignStmt::exec(Ctx &c)
     } else {
         const Value v = value->eval(c);
         std::shared_ptr<Agg> keep;
-        assignValue(*target->ref(c, &keep), v, t);
+        Value *dst = target->ref(c, &keep);
+        if (t->kind == Kind::String)
+            chargeString(keep.get(), dst->s.size(), v.s.size());
+        assignValue(*dst, v, t);
     }
     return Flow::Normal;
 }

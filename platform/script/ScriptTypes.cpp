@@ -16,6 +16,18 @@ Agg::~Agg()
         mem->live -= bytes;
 }
 
+void chargeString(Agg *holder, qint64 oldChars, qint64 newChars)
+{
+    if (!holder || !holder->mem)
+        return;
+    const qint64 delta = 2 * (newChars - oldChars);
+    MemCounter &m = *holder->mem;
+    if (delta > 0 && m.limit > 0 && m.live + delta > m.limit)
+        throw OutOfMemory{};
+    m.live += delta;
+    holder->bytes += delta;
+}
+
 std::shared_ptr<Agg> makeAgg(size_t n, const std::shared_ptr<MemCounter> &mem)
 {
     const qint64 bytes = qint64(sizeof(Agg)) + qint64(n) * qint64(sizeof(Value));

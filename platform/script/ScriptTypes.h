@@ -92,6 +92,10 @@ struct Agg {
 // Thrown when an aggregate would pass the memory limit.
 struct OutOfMemory {};
 
+// A string stored into an aggregate's element counts with the aggregate, so
+// that an array of long strings meets the limit too.
+void chargeString(Agg *holder, qint64 oldChars, qint64 newChars);
+
 class TypeTable {
 public:
     TypeTable();

@@ -227,6 +227,15 @@ TEST(PSScript, CallDepthAndMemoryAreBounded)
         "var a: array of Integer; i: Integer;\nbegin\n  for i := 1 to 1000 do SetLength(a, 1000 + i mod 2);\nend.")));
     EXPECT_FALSE(e.Run(QStringLiteral("var s: string;\nbegin\n  s := StringOfChar('x', 600000);\nend.")));
     EXPECT_EQ(e.ExecErrorText(), QStringLiteral("[Runtime Error] (3:8): Out of memory"));
+    // Strings kept in an array count with it; replacing one gives its share back.
+    EXPECT_TRUE(e.Run(QStringLiteral(
+        "var a: array of string; i: Integer;\nbegin\n  SetLength(a, 100);\n"
+        "  for i := 0 to 2000 do\n    a[0] := StringOfChar('x', 10000 + i mod 2);\nend.")))
+        << e.ExecErrorText().toStdString();
+    EXPECT_FALSE(e.Run(QStringLiteral(
+        "var a: array of string; i: Integer;\nbegin\n  SetLength(a, 100);\n"
+        "  for i := 0 to 99 do\n    a[i] := StringOfChar('x', 10000);\nend.")));
+    EXPECT_EQ(e.ExecErrorText(), QStringLiteral("[Runtime Error] (5:5): Out of memory"));
 }
 
 TEST(PSScript, ARunCannotStartOrRecompileFromInsideItself)

@@ -83,6 +83,7 @@ TShowForm::TShowForm(QWidget *parent, const QString &privateFolder)
     CreateMenus();
     BindComponents();
     BindActions();
+    BindGrab();
     BindPanelActions();
     // 4. Caption and the preferences' titles.
     setWindowTitle(QStringLiteral("%1 by %2").arg(am->AppTitle, kMaker));
@@ -385,12 +386,6 @@ void TShowForm::BuildImageName()
                  QFileInfo::exists(NextImageName) ? QColor(0, 128, 0) : QColor(128, 0, 0));
     ImageLab->setPalette(pal);
 }
-
-// The grab and the save are wired with the capture itself; until then they
-// do nothing and say so.
-bool TShowForm::GrabFrame() { return false; }
-TSaveOutcome TShowForm::SaveSnapshotConfirmed() { return TSaveOutcome::Declined; }
-bool TShowForm::SaveSnapshot() { return false; }
 
 // ---- shutdown ------------------------------------------------------------------------------
 

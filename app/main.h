@@ -13,7 +13,8 @@
 // The implementation is split by concern: main.cpp (start-up, show,
 // preferences, private filters, shutdown), mainActions.cpp (the action list),
 // mainMenus.cpp (menus, toolbar, popup), mainLayout.cpp (widgets, layout,
-// panels, media-present state, focus rule), mainOpen.cpp (open and close).
+// panels, media-present state, focus rule), mainOpen.cpp (open and close),
+// mainGrab.cpp (the capture).
 #pragma once
 
 #include "app/mainNaming.h"
@@ -210,10 +211,15 @@ public:
     // ---- image naming (the grab and save come with their own wiring) ----
     void BuildImageName();
     void FormatNumberText();
-    // Hooks for the grab and save wiring: the Part's operations.
+    // The capture (mainGrab.cpp). GrabFrame fills GrabBitmap, SnapshotBitmap
+    // and the last-snapshot panel; false when there was no picture to take.
     bool GrabFrame();
+    // The overwrite question (Cancel sets AbortRequested), then SaveSnapshot.
     TSaveOutcome SaveSnapshotConfirmed();
+    // Writes SnapshotBitmap to NextImageName; the number advances on success.
     bool SaveSnapshot();
+    void naGrabApply();
+    void naCopyApply();
 
     bool ScreenSaverInhibited() const;
 
@@ -250,6 +256,8 @@ private:
     void CreatePrivateActions();
     void BindActions();
     void BindPanelActions();
+    void BindGrab();
+    void WaitForFreshFrame();
 
     // Open and close.
     void OpenSequence(const QString &path);

@@ -3,6 +3,9 @@
 #include "ShowFormFixture.h"
 
 #include "KWPack/uLinkEdit.h"
+#include "tests/tools/ProbeSupport.h"
+
+#include <QClipboard>
 
 // FFmpeg's and Qt's own threads are invisible to ThreadSanitizer.
 extern "C" const char *__tsan_default_suppressions()
@@ -116,6 +119,43 @@ TEST_F(ShowFormTest, AGoodFileAfterBadOnesOpens)
     ASSERT_TRUE(form->vidman->StatusText);
     EXPECT_TRUE(form->vidman->StatusText->isVisible());
     EXPECT_EQ(form->VideoFormatLab->text(), QStringLiteral("No Video"));
+}
+
+// F5 on a paused clip: the picture shown is saved under the next name, the
+// number moves on, and the last-snapshot panel shows it as saved.
+TEST_F(ShowFormTest, GrabSavesThePictureShownAndCopyTakesIt)
+{
+    Show(*form);
+    form->Naming.waDossierSave->SetValue(dir.path() + QLatin1Char('/'));
+    form->Naming.iaImageAjouter->SetValue(1);
+    form->ficmanOpenFile(Clip("frames.avi", "mpeg4", 0, 25));
+    Settle();
+    ASSERT_TRUE(form->HasVideo);
+    form->NavMan->naAvance10Frames->Execute();
+    Settle();
+    form->naGrab->Execute();
+    const QString saved = dir.filePath(QStringLiteral("Vidstill_001.bmp"));
+    ASSERT_TRUE(QFile::exists(saved));
+    EXPECT_EQ(probetest::IndexInBmp(saved), 10);
+    EXPECT_EQ(form->Naming.iaNextNum->Value(), 2);
+    EXPECT_EQ(form->iaPanneauActif->Value(), int(TShowForm::ppExtraire));
+    EXPECT_EQ(form->ExtraireFrame->State(), TSnapshotState::Saved);
+    EXPECT_EQ(form->ExtraireFrame->labsnapname->text(), QStringLiteral("Vidstill_001.bmp"));
+    EXPECT_EQ(form->SnapshotBitmap.size(), QSize(320, 240));
+
+    // The copy takes the grab as it came, without saving or numbering.
+    QGuiApplication::clipboard()->clear();
+    form->naCopy->Execute();
+    EXPECT_EQ(QGuiApplication::clipboard()->image().size(), form->GrabBitmap.size());
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("Vidstill_002.bmp"))));
+    EXPECT_EQ(form->Naming.iaNextNum->Value(), 2);
+    EXPECT_EQ(form->ExtraireFrame->State(), TSnapshotState::NotSaved);
+
+    // Forced 16:9, the saved picture takes that aspect.
+    form->naForcer16x9->Execute();
+    form->naGrab->Execute();
+    QImage wide(dir.filePath(QStringLiteral("Vidstill_002.bmp")));
+    EXPECT_EQ(wide.size(), QSize(320, 180));
 }
 
 }  // namespace

@@ -74,8 +74,9 @@ bool TPSScript::Compiled() const { return d->compiled; }
 
 namespace {
 
-// Half the thread's stack is the run's: the rest is left for the deepest
-// node a single call may evaluate and for the host.
+// The thread's stack less a margin for the deepest expression a single call
+// may evaluate and for the host's own calls (a message box, letting events
+// run) at the deepest point.
 size_t stackBudget()
 {
     pthread_attr_t attr;
@@ -85,7 +86,8 @@ size_t stackBudget()
         pthread_attr_getstack(&attr, &addr, &size);
         pthread_attr_destroy(&attr);
     }
-    return std::min<size_t>(size / 2, size_t(256) << 20);
+    const size_t margin = std::max<size_t>(size / 8, size_t(1) << 20);
+    return size > 2 * margin ? size - margin : size / 2;
 }
 
 }  // namespace

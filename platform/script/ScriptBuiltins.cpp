@@ -87,6 +87,201 @@ static const Type *simpleType(const TypeTable &tt, char c)
     }
 }
 
+// The checks of the built-ins whose arguments take more than a coercion.
+struct BuiltinCheck {
+    Compiler &c;
+    int id;
+    std::vector<ExprP> &args;
+    const Pos &pos;
+    const Type *result = nullptr;
+    ExprP folded;  // the whole call when it is a constant (High of a type ...)
+
+    void argc(size_t lo, size_t hi) const
+    {
+        if (args.size() < lo || args.size() > hi)
+            Compiler::error(pos, QStringLiteral("Invalid number of parameters"));
+    }
+    void need(size_t k, bool ok) const
+    {
+        if (!ok)
+            Compiler::error(args[k]->pos, QStringLiteral("Type mismatch"));
+    }
+    void needVar(size_t k) const
+    {
+        if (!isVar(args[k].get()))
+            Compiler::error(args[k]->pos, QStringLiteral("Variable required"));
+    }
+    void text();
+    void ordinal();
+    void numeric();
+};
+
+// Format, Length, Delete, Insert, StringReplace, SetLength.
+void BuiltinCheck::text()
+{
+    using namespace bi;
+    switch (id) {
+    case Format:
+        argc(2, 2);
+        args[0] = c.coerce(std::move(args[0]), c.tt.String);
+        args[1] = c.coerce(std::move(args[1]), c.tt.ConstArray);
+        need(1, dynamic_cast<ArrayCtorExpr *>(args[1].get()) != nullptr);
+        break;
+    case Length:
+        argc(1, 1);
+        need(0, args[0]->type->kind == Kind::String || args[0]->type->kind == Kind::Char ||
+                    args[0]->type->kind == Kind::Array || args[0]->type->kind == Kind::DynArray ||
+                    args[0]->type->kind == Kind::OpenArray);
+        args[0] = args[0]->type->kind == Kind::Char ? c.coerce(std::move(args[0]), c.tt.String) : std::move(args[0]);
+        if (args[0]->type->kind == Kind::Array) {
+            folded = c.constExpr(c.tt.Integer, Value::Int(args[0]->type->count()), pos);
+            return;
+        }
+        break;
+    case Delete:
+        argc(3, 3);
+        needVar(0);
+        need(0, args[0]->type->kind == Kind::String);
+        args[1] = c.coerce(std::move(args[1]), c.tt.Int64);
+        args[2] = c.coerce(std::move(args[2]), c.tt.Int64);
+        break;
+    case Insert:
+        argc(3, 3);
+        args[0] = c.coerce(std::move(args[0]), c.tt.String);
+        needVar(1);
+        need(1, args[1]->type->kind == Kind::String);
+        args[2] = c.coerce(std::move(args[2]), c.tt.Int64);
+        break;
+    case StringReplace:
+        argc(4, 4);
+        for (size_t k = 0; k < 3; ++k)
+            args[k] = c.coerce(std::move(args[k]), c.tt.String);
+        args[3] = c.coerce(std::move(args[3]), c.lookup(QStringLiteral("treplaceflags"))->type);
+        break;
+    case SetLength:
+        if (args.empty())
+            argc(2, 2);
+        needVar(0);
+        if (args[0]->type->kind == Kind::String) {
+            argc(2, 2);
+        } else {
+            need(0, args[0]->type->kind == Kind::DynArray);
+            const Type *t = args[0]->type;
+            for (size_t k = 1; k < args.size(); ++k) {
+                if (k > 1 && (!t || t->kind != Kind::DynArray))
+                    Compiler::error(pos, QStringLiteral("Invalid number of parameters"));
+                t = t ? t->elem : nullptr;
+            }
+            argc(2, 64);
+        }
+        for (size_t k = 1; k < args.size(); ++k)
+            args[k] = c.coerce(std::move(args[k]), c.tt.Int64);
+        break;
+    default: break;
+    }
+}
+
+// Ord, Succ, Pred, Inc, Dec, High, Low, Include, Exclude.
+void BuiltinCheck::ordinal()
+{
+    using namespace bi;
+    switch (id) {
+    case Ord:
+    case Succ:
+    case Pred:
+        argc(1, 1);
+        need(0, args[0]->type->ordinal());
+        result = id == Ord ? (args[0]->type->bits == 64 && args[0]->type->kind == Kind::Int ? c.tt.Int64 : c.tt.Integer)
+                           : args[0]->type;
+        break;
+    case Inc:
+    case Dec:
+        argc(1, 2);
+        needVar(0);
+        need(0, args[0]->type->ordinal());
+        if (args.size() == 2)
+            args[1] = c.coerce(std::move(args[1]), c.tt.Int64);
+        break;
+    case High:
+    case Low: {
+        argc(1, 1);
+        const Type *t = args[0]->type;
+        const bool isType = dynamic_cast<TypeRefExpr *>(args[0].get()) != nullptr;
+        if (t->ordinal()) {
+            folded = c.constExpr(t, Value::Int(id == High ? t->hi : t->lo), pos);
+            return;
+        }
+        if (t->kind == Kind::Array) {
+            folded = c.constExpr(t->base ? t->base : c.tt.Integer, Value::Int(id == High ? t->hi : t->lo), pos);
+            return;
+        }
+        need(0, !isType && (t->kind == Kind::DynArray || t->kind == Kind::OpenArray || t->kind == Kind::String));
+        if (id == Low) {
+            folded = c.constExpr(c.tt.Integer, Value::Int(t->kind == Kind::String ? 1 : 0), pos);
+            return;
+        }
+        result = c.tt.Integer;
+        break;
+    }
+    case Include:
+    case Exclude:
+        argc(2, 2);
+        needVar(0);
+        need(0, args[0]->type->kind == Kind::Set);
+        need(1, args[1]->type->ordinal() && (!args[0]->type->elem || sameType(args[0]->type->elem, args[1]->type)));
+        break;
+    default: break;
+    }
+}
+
+// Abs, Sqr, Random, Max, Min, IntToHex, DecodeDate, DecodeTime, the exception's message.
+void BuiltinCheck::numeric()
+{
+    using namespace bi;
+    switch (id) {
+    case Abs:
+    case Sqr:
+        argc(1, 1);
+        need(0, args[0]->type->kind == Kind::Int || args[0]->type->kind == Kind::Real);
+        result = args[0]->type->kind == Kind::Real ? c.tt.Double : intResult(c.tt, args[0]->type, c.tt.Integer);
+        break;
+    case Random:
+        argc(0, 1);
+        result = args.empty() ? c.tt.Double : c.tt.Integer;
+        if (!args.empty())
+            args[0] = c.coerce(std::move(args[0]), c.tt.Int64);
+        break;
+    case DecodeDate:
+    case DecodeTime:
+        argc(id == DecodeDate ? 4 : 5, id == DecodeDate ? 4 : 5);
+        args[0] = c.coerce(std::move(args[0]), c.tt.Double);
+        for (size_t k = 1; k < args.size(); ++k) {
+            needVar(k);
+            need(k, args[k]->type->kind == Kind::Int);
+        }
+        break;
+    case IntToHex:
+        argc(2, 2);
+        need(0, args[0]->type->kind == Kind::Int);
+        args[1] = c.coerce(std::move(args[1]), c.tt.Int64);
+        break;
+    case Max:
+    case Min:
+        argc(2, 2);
+        need(0, args[0]->type->kind == Kind::Int || args[0]->type->kind == Kind::Real);
+        need(1, args[1]->type->kind == Kind::Int || args[1]->type->kind == Kind::Real);
+        result = args[0]->type->kind == Kind::Int && args[1]->type->kind == Kind::Int ? c.tt.Int64 : c.tt.Double;
+        args[0] = c.coerce(std::move(args[0]), result);
+        args[1] = c.coerce(std::move(args[1]), result);
+        break;
+    case ExcMessage:
+        argc(1, 1);
+        break;
+
+    default: break;
+    }
+}
+
 ExprP Compiler::checkBuiltin(int id, std::vector<ExprP> args, const Pos &pos)
 {
     using namespace bi;
@@ -94,18 +289,6 @@ ExprP Compiler::checkBuiltin(int id, std::vector<ExprP> args, const Pos &pos)
     auto call = std::make_unique<BuiltinExpr>();
     call->pos = pos;
     call->id = id;
-    auto argc = [&](size_t lo, size_t hi) {
-        if (args.size() < lo || args.size() > hi)
-            error(pos, QStringLiteral("Invalid number of parameters"));
-    };
-    auto need = [&](size_t k, bool ok) {
-        if (!ok)
-            error(args[k]->pos, QStringLiteral("Type mismatch"));
-    };
-    auto needVar = [&](size_t k) {
-        if (!isVar(args[k].get()))
-            error(args[k]->pos, QStringLiteral("Variable required"));
-    };
     for (const ExprP &a : args)
         if (dynamic_cast<TypeRefExpr *>(a.get()) && id != High && id != Low)
             error(a->pos, QStringLiteral("Syntax error"));
@@ -115,143 +298,21 @@ ExprP Compiler::checkBuiltin(int id, std::vector<ExprP> args, const Pos &pos)
         size_t required = 0;
         for (char c : spec)
             required += (c >= 'A' && c <= 'Z');
-        argc(required, size_t(spec.size()));
+        if (args.size() < required || args.size() > size_t(spec.size()))
+            error(pos, QStringLiteral("Invalid number of parameters"));
         for (size_t k = 0; k < args.size(); ++k)
             args[k] = coerce(std::move(args[k]), simpleType(tt, char(toupper(spec[qsizetype(k)]))));
     } else {
-        switch (id) {
-        case Format:
-            argc(2, 2);
-            args[0] = coerce(std::move(args[0]), tt.String);
-            args[1] = coerce(std::move(args[1]), tt.ConstArray);
-            need(1, dynamic_cast<ArrayCtorExpr *>(args[1].get()) != nullptr);
-            break;
-        case Length:
-            argc(1, 1);
-            need(0, args[0]->type->kind == Kind::String || args[0]->type->kind == Kind::Char ||
-                        args[0]->type->kind == Kind::Array || args[0]->type->kind == Kind::DynArray ||
-                        args[0]->type->kind == Kind::OpenArray);
-            args[0] = args[0]->type->kind == Kind::Char ? coerce(std::move(args[0]), tt.String) : std::move(args[0]);
-            if (args[0]->type->kind == Kind::Array)
-                return constExpr(tt.Integer, Value::Int(args[0]->type->count()), pos);
-            break;
-        case Delete:
-            argc(3, 3);
-            needVar(0);
-            need(0, args[0]->type->kind == Kind::String);
-            args[1] = coerce(std::move(args[1]), tt.Int64);
-            args[2] = coerce(std::move(args[2]), tt.Int64);
-            break;
-        case Insert:
-            argc(3, 3);
-            args[0] = coerce(std::move(args[0]), tt.String);
-            needVar(1);
-            need(1, args[1]->type->kind == Kind::String);
-            args[2] = coerce(std::move(args[2]), tt.Int64);
-            break;
-        case StringReplace:
-            argc(4, 4);
-            for (size_t k = 0; k < 3; ++k)
-                args[k] = coerce(std::move(args[k]), tt.String);
-            args[3] = coerce(std::move(args[3]), lookup(QStringLiteral("treplaceflags"))->type);
-            break;
-        case Ord:
-        case Succ:
-        case Pred:
-            argc(1, 1);
-            need(0, args[0]->type->ordinal());
-            result = id == Ord ? (args[0]->type->bits == 64 && args[0]->type->kind == Kind::Int ? tt.Int64 : tt.Integer)
-                               : args[0]->type;
-            break;
-        case Inc:
-        case Dec:
-            argc(1, 2);
-            needVar(0);
-            need(0, args[0]->type->ordinal());
-            if (args.size() == 2)
-                args[1] = coerce(std::move(args[1]), tt.Int64);
-            break;
-        case Abs:
-        case Sqr:
-            argc(1, 1);
-            need(0, args[0]->type->kind == Kind::Int || args[0]->type->kind == Kind::Real);
-            result = args[0]->type->kind == Kind::Real ? tt.Double : intResult(tt, args[0]->type, tt.Integer);
-            break;
-        case Random:
-            argc(0, 1);
-            result = args.empty() ? tt.Double : tt.Integer;
-            if (!args.empty())
-                args[0] = coerce(std::move(args[0]), tt.Int64);
-            break;
-        case DecodeDate:
-        case DecodeTime:
-            argc(id == DecodeDate ? 4 : 5, id == DecodeDate ? 4 : 5);
-            args[0] = coerce(std::move(args[0]), tt.Double);
-            for (size_t k = 1; k < args.size(); ++k) {
-                needVar(k);
-                need(k, args[k]->type->kind == Kind::Int);
-            }
-            break;
-        case IntToHex:
-            argc(2, 2);
-            need(0, args[0]->type->kind == Kind::Int);
-            args[1] = coerce(std::move(args[1]), tt.Int64);
-            break;
-        case High:
-        case Low: {
-            argc(1, 1);
-            const Type *t = args[0]->type;
-            const bool isType = dynamic_cast<TypeRefExpr *>(args[0].get()) != nullptr;
-            if (t->ordinal())
-                return constExpr(t, Value::Int(id == High ? t->hi : t->lo), pos);
-            if (t->kind == Kind::Array)
-                return constExpr(t->base ? t->base : tt.Integer, Value::Int(id == High ? t->hi : t->lo), pos);
-            need(0, !isType && (t->kind == Kind::DynArray || t->kind == Kind::OpenArray || t->kind == Kind::String));
-            if (id == Low)
-                return constExpr(tt.Integer, Value::Int(t->kind == Kind::String ? 1 : 0), pos);
-            result = tt.Integer;
-            break;
-        }
-        case SetLength:
-            if (args.empty())
-                argc(2, 2);
-            needVar(0);
-            if (args[0]->type->kind == Kind::String) {
-                argc(2, 2);
-            } else {
-                need(0, args[0]->type->kind == Kind::DynArray);
-                const Type *t = args[0]->type;
-                for (size_t k = 1; k < args.size(); ++k) {
-                    if (k > 1 && (!t || t->kind != Kind::DynArray))
-                        error(pos, QStringLiteral("Invalid number of parameters"));
-                    t = t ? t->elem : nullptr;
-                }
-                argc(2, 64);
-            }
-            for (size_t k = 1; k < args.size(); ++k)
-                args[k] = coerce(std::move(args[k]), tt.Int64);
-            break;
-        case Include:
-        case Exclude:
-            argc(2, 2);
-            needVar(0);
-            need(0, args[0]->type->kind == Kind::Set);
-            need(1, args[1]->type->ordinal() && (!args[0]->type->elem || sameType(args[0]->type->elem, args[1]->type)));
-            break;
-        case Max:
-        case Min:
-            argc(2, 2);
-            need(0, args[0]->type->kind == Kind::Int || args[0]->type->kind == Kind::Real);
-            need(1, args[1]->type->kind == Kind::Int || args[1]->type->kind == Kind::Real);
-            result = args[0]->type->kind == Kind::Int && args[1]->type->kind == Kind::Int ? tt.Int64 : tt.Double;
-            args[0] = coerce(std::move(args[0]), result);
-            args[1] = coerce(std::move(args[1]), result);
-            break;
-        case ExcMessage:
-            argc(1, 1);
-            break;
-        default: break;
-        }
+        BuiltinCheck check{*this, id, args, pos, nullptr, nullptr};
+        check.text();
+        if (!check.folded && !check.result)
+            check.ordinal();
+        if (!check.folded && !check.result)
+            check.numeric();
+        if (check.folded)
+            return std::move(check.folded);
+        if (check.result)
+            result = check.result;
     }
     if (id == ExcCreate)
         result = tt.Exception;

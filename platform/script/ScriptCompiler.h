@@ -147,6 +147,7 @@ private:
     int loops_ = 0;
     bool compiling_ = false;
     friend struct NestGuard;
+    friend struct BuiltinCheck;
 };
 
 // Counts one level of nesting for as long as it lives.

@@ -320,6 +320,8 @@ ExprP Compiler::designator()
     return postfix(identifierFactor(id));
 }
 
+// identifierFactor = withField | variable | constant | typeName "(" expression ")"
+//                  | "Exception" "." "Create" arguments | routine [arguments] | builtin [arguments]
 ExprP Compiler::identifierFactor(const Token &id)
 {
     const Pos pos = id.pos;
@@ -355,6 +357,7 @@ ExprP Compiler::identifierFactor(const Token &id)
     error(pos, QStringLiteral("Syntax error"));
 }
 
+// postfix = {"[" expression {"," expression} "]" | "." ident}
 ExprP Compiler::postfix(ExprP e)
 {
     for (;;) {
@@ -518,6 +521,7 @@ std::vector<ExprP> Compiler::argumentList()
     return args;
 }
 
+// call = routine [arguments]
 ExprP Compiler::callRoutine(Routine *r, bool host, const Pos &pos)
 {
     std::vector<ExprP> args;
@@ -561,6 +565,7 @@ ExprP Compiler::makeCall(Routine *r, bool host, std::vector<ExprP> args, const P
     return c;
 }
 
+// cast = typeName "(" expression ")"
 ExprP Compiler::castTo(const Type *t, const Pos &pos)
 {
     expect("(");
@@ -577,6 +582,7 @@ ExprP Compiler::castTo(const Type *t, const Pos &pos)
     return postfix(fold(std::move(c)));
 }
 
+// builtinCall = builtin ["(" [(typeName | expression) {"," (typeName | expression)}] ")"]
 ExprP Compiler::builtinCall(int id, const Pos &pos)
 {
     std::vector<ExprP> args;

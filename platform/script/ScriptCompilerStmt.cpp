@@ -84,6 +84,7 @@ StmtP Compiler::statement()
     return simpleStatement();
 }
 
+// flowStatement = "break" | "continue" | "exit" ["(" expression ")"]
 StmtP Compiler::flowStatement(Flow f)
 {
     const Pos pos = tok().pos;

@@ -88,7 +88,7 @@ TShowForm::TShowForm(QWidget *parent, const QString &privateFolder)
     // 4. Caption and the preferences' titles.
     setWindowTitle(QStringLiteral("%1 by %2").arg(am->AppTitle, kMaker));
     gp->titre = kHelpName;
-    gp->version = kHelpName + QStringLiteral(" by ") + kMaker;
+    gp->version = am->AppTitle + QStringLiteral(" by ") + kMaker;
     // 5. One script engine and one switch processor for every list.
     LinkScriptAndSwitch();
     // 6. Remembered private decoders stand for the loaded ones.
@@ -160,6 +160,13 @@ void TShowForm::BindComponents()
     ficman->SetRecentLength(50);
     ficman->ExistingOnly = true;
     ficman->SetDragControl(videoPanel);
+    BindComponentEvents();
+}
+
+// The published events of the components go to the window's handlers.
+void TShowForm::BindComponentEvents()
+{
+    const QPointer<TShowForm> self(this);
     ficman->OnTestExtension = [](const QString &lowerext, const QString &) { return ficmanTestExtension(lowerext); };
     ficman->OnOpenFile = [self](const QString &path) { return self && self->ficmanOpenFile(path); };
     ficman->OnCloseFile = [self](const QString &path) {

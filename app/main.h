@@ -241,8 +241,11 @@ private:
     void CreatePanels();
     void CreateToolbar();
     void CreateMenus();
+    void FillToolbar();
+    void CreateMainMenu();
     void CreatePopupMenu();
     void BindComponents();
+    void BindComponentEvents();
     void LinkScriptAndSwitch();
     void FormShow();
 
@@ -255,6 +258,7 @@ private:
     void CreateAspectActions();
     void CreatePrivateActions();
     void BindActions();
+    void BindViewActions();
     void BindPanelActions();
     void BindGrab();
     void WaitForFreshFrame();

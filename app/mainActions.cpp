@@ -262,6 +262,13 @@ void TShowForm::BindActions()
             self->am->caAbout->SetChecked(false);
             self->iaPanneauActif->SetValue(i + 1);
         };
+    BindViewActions();
+}
+
+// The view commands: layout switches, aspect, deinterlace, private decoders.
+void TShowForm::BindViewActions()
+{
+    const QPointer<TShowForm> self(this);
     const auto relayout = [self] {
         if (self)
             self->FormResize();

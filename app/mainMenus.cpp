@@ -69,6 +69,13 @@ void TShowForm::CreateToolbar()
 // After the components exist: the buttons need their actions.
 void TShowForm::CreateMenus()
 {
+    FillToolbar();
+    CreateMainMenu();
+    CreatePopupMenu();
+}
+
+void TShowForm::FillToolbar()
+{
     const QColor blue(40, 90, 160), green(40, 130, 70), red(170, 50, 50), grey(90, 90, 100), violet(110, 60, 140);
     const ToolEntry entries[] = {
         {ficman->waOpenFile, "document-open", "Op", blue, false},
@@ -109,6 +116,10 @@ void TShowForm::CreateMenus()
         }
     }
 
+}
+
+void TShowForm::CreateMainMenu()
+{
     QMenuBar *bar = menuBar();
     mnFiles = bar->addMenu(QStringLiteral("Files"));
     mnFiles->setObjectName(QStringLiteral("mnFiles"));
@@ -146,7 +157,6 @@ void TShowForm::CreateMenus()
     mnHelp = bar->addMenu(QStringLiteral("?"));
     mnHelp->setObjectName(QStringLiteral("mnHelp"));
     mnHelp->addActions({am->caHelp, am->caScript, am->caOptions, am->caAbout, am->naHomePage, am->naQuit});
-    CreatePopupMenu();
 }
 
 void TShowForm::CreatePopupMenu()

@@ -89,8 +89,11 @@ void TShowForm::OpenSequence(const QString &path)
         ShowSideFiles(path);
         BuildImageName();
         RefreshVideoRect();
-        if (VideoRect.width() > 0 && VideoRect.height() > 0)
+        if (VideoRect.width() > 0 && VideoRect.height() > 0) {
             SnapshotBitmap = QImage(VideoRect.size(), QImage::Format_RGB888);
+            ThumbnailBox = ExtraireFrame->ThumbnailBox(VideoRect.width(), VideoRect.height());
+            ExtraireFrame->LayoutThumbnail(ThumbnailBox);
+        }
         if (Naming.baRAZWhenOpenFile->Value())
             Naming.iaNextNum->SetValue(1);
         // The intervalometer recounts here once it exists.

@@ -351,6 +351,8 @@ StmtP Compiler::withStatement()
     std::vector<std::unique_ptr<WithStmt>> chain;
     const size_t savedWiths = withs_.size();
     do {
+        if (chain.size() >= 64)  // each record nests the statement once more
+            error(tok().pos, QStringLiteral("Program too complex: nested too deeply"));
         auto w = node<WithStmt>(tok().pos);
         w->rec = designator();
         if (w->rec->type->kind != Kind::Record)

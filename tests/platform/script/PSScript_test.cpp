@@ -276,6 +276,12 @@ TEST(PSScript, HostileNestingIsACompileErrorNotACrash)
         blocks += QStringLiteral("begin ");
     e.Script = QStringList{blocks};
     EXPECT_FALSE(e.Compile());
+    QString with = QStringLiteral("var r: record a: Integer; end; begin with r");
+    for (int k = 0; k < n; ++k)
+        with += QStringLiteral(", r");
+    e.Script = QStringList{with + QStringLiteral(" do a := 1; end.")};
+    EXPECT_FALSE(e.Compile());
+    EXPECT_TRUE(e.CompilerMessages().value(0).contains(QStringLiteral("nested too deeply")));
 }
 
 TEST(PSScript, DefinesAndThePreprocessorSwitch)

@@ -85,9 +85,10 @@ Value *IndexExpr::at(Ctx &c, std::shared_ptr<Agg> *keep)
     Value *b = base->ref(c, &outer);
     std::shared_ptr<Agg> agg = b ? b->a : base->eval(c).a;
     const qint64 i = index->evalInt(c);
-    if (!agg || i < lo || i - lo >= qint64(agg->v.size()))
+    const quint64 k = quint64(i) - quint64(lo);  // no overflow for bounds near the Int64 limits
+    if (!agg || i < lo || k >= agg->v.size())
         Ctx::fail(pos, kIndexOutOfRange);
-    Value *e = &agg->v[size_t(i - lo)];
+    Value *e = &agg->v[size_t(k)];
     *keep = std::move(agg);
     return e;
 }

@@ -43,6 +43,8 @@
 #include <QMouseEvent>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 const QString kMaker = QStringLiteral("Vostrel");
@@ -193,7 +195,9 @@ void TShowForm::BindComponentEvents()
         if (self)
             self->NavManGraphCompleted();
     };
-    NavMan->AbortRequested = [self] { return !self || self->AbortRequested; };
+    // Esc ends the precise wait under way only: AbortRequested stays set
+    // until the next interval run, and must not fail every later seek.
+    NavMan->AbortRequested = [self] { return !self || std::exchange(self->FNavAbort, false); };
     vidman->OnNotifyVideoFormat = [self](const QString &t) {
         if (self)
             self->vidmanNotifyVideoFormat(t);

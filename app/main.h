@@ -291,5 +291,6 @@ private:
     bool FClosing = false;
     bool FResizeHandler = false;
     bool FShortcutsRemoved = false;
+    bool FNavAbort = false;  // Esc came during a precise seek's wait
     QList<QPointer<QWidget>> FTextFields;
 };

@@ -237,6 +237,7 @@ void TShowForm::BindActions()
         if (!self)
             return;
         self->AbortRequested = true;
+        self->FNavAbort = self->NavMan->WaitingTarget;
         if (self->vidman->caFullscreen && self->vidman->caFullscreen->Checked())
             self->vidman->caFullscreen->SetChecked(false);
     };

@@ -160,4 +160,25 @@ TEST_F(ShowFormTest, GrabSavesThePictureShownAndCopyTakesIt)
     EXPECT_EQ(wide.size(), QSize(320, 180));
 }
 
+// Esc ends a precise seek's wait when it comes during one; one pressed
+// before (to leave full screen, say) must not spoil the seeks after it.
+TEST_F(ShowFormTest, AnEarlierEscDoesNotSpoilPreciseSeeks)
+{
+    Show(*form);
+    form->ficmanOpenFile(Clip("seek.mp4", "h264", 0, 50));
+    Settle();
+    ASSERT_TRUE(form->HasVideo);
+    form->naAbort->Execute();
+    EXPECT_TRUE(form->AbortRequested);
+    ASSERT_GT(form->NavMan->FrameDuration, 0);
+    const REFERENCE_TIME target = 37 * form->NavMan->FrameDuration;
+    form->NavMan->SeekPrecise(target);
+    EXPECT_EQ(form->NavMan->CurrentPosition(), target);
+    QImage shown;
+    ASSERT_TRUE(form->vidman->GrabCurrentImage(shown));
+    const QString path = dir.filePath(QStringLiteral("shown.bmp"));
+    ASSERT_TRUE(shown.save(path, "BMP"));
+    EXPECT_EQ(probetest::IndexInBmp(path), 37);
+}
+
 }  // namespace

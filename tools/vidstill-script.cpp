@@ -11,6 +11,7 @@
 // bad arguments or an unreadable file.
 #include "KWPack/uKWScript.h"
 #include "KWPack/uScriptAction.h"
+#include "tools/QuietTool.h"
 
 #include <QApplication>
 #include <QFile>
@@ -71,6 +72,8 @@ void buildActions(TKWActionList *list)
         print(QStringLiteral("Area = Left %1, Top %2, Right %3, Bottom %4").arg(r.Left).arg(r.Top).arg(r.Right).arg(r.Bottom));
     };
     make<TNopeAction>(list, "Beep")->OnAfterApply = [] { print(QStringLiteral("Beep")); };
+    // Named like a built-in, as the program's copy command is.
+    make<TNopeAction>(list, "Copy")->OnAfterApply = [] { print(QStringLiteral("Copy")); };
 }
 
 // Stops the run when the time is up, unless the run ends first.
@@ -114,8 +117,7 @@ int usage(const QString &why)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QuietOffscreen();
     QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     double timeout = 0;

@@ -74,6 +74,7 @@ private:
     QString ident();
     void declare(const QString &name, Sym sym, const Pos &pos);
     const Sym *lookup(const QString &lower) const;
+    int shadowedBuiltin(const Sym &host) const;
     Scope &scope() { return scopes_.back(); }
     int level() const { return scopes_.back().level; }
     int newSlot(const Type *t);

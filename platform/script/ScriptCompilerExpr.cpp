@@ -351,10 +351,41 @@ ExprP Compiler::identifierFactor(const Token &id)
             return castTo(s->type, pos);
         error(pos, QStringLiteral("Syntax error"));
     case Sym::K::Routine: return callRoutine(s->routine, false, pos);
-    case Sym::K::Host: return callRoutine(s->routine, true, pos);
+    case Sym::K::Host:
+        if (const int b = shadowedBuiltin(*s); b >= 0)
+            return builtinCall(b, pos);
+        return callRoutine(s->routine, true, pos);
     case Sym::K::Builtin: return builtinCall(s->builtin, pos);
     }
     error(pos, QStringLiteral("Syntax error"));
+}
+
+// A host routine hides the built-in of its name ("procedure Copy;" of an
+// action), but a call written with another number of arguments than the
+// routine takes means the built-in: -1 when the host routine is meant.
+int Compiler::shadowedBuiltin(const Sym &host) const
+{
+    const auto b = scopes_[0].syms.constFind(host.routine->name.toLower());
+    if (b == scopes_[0].syms.constEnd() || b->k != Sym::K::Builtin)
+        return -1;
+    size_t written = 0;
+    if (at("(")) {
+        int depth = 0;
+        for (size_t i = p_; i < toks_.size() && toks_[i].kind != Tok::Eof; ++i) {
+            const Token &t = toks_[i];
+            if (t.is("(") || t.is("["))
+                ++depth;
+            else if (t.is(")") || t.is("]"))
+                --depth;
+            else if (depth == 1 && t.is(","))
+                ++written;
+            if (depth == 0) {
+                written += (i > p_ + 1) ? 1 : 0;
+                break;
+            }
+        }
+    }
+    return written == host.routine->params.size() ? -1 : b->builtin;
 }
 
 // postfix = {"[" expression {"," expression} "]" | "." ident}

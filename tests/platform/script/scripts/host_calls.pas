@@ -25,6 +25,9 @@ begin
   Area(1, 2, 3, 4);                               // expect: Area = Left 1, Top 3, Right 2, Bottom 4
   Font('Arial', 12, clBlue, True, False, False, True);  // expect: Font = Arial, 12, 16711680, Bold+StrikeOut
   Beep;                                           // expect: Beep
+  Copy;                                           // expect: Copy
+  Copy();                                         // expect: Copy
+  showmessage(Copy('abcdef', 2, 3) + Copy('xyz', 2, 9));  // expect: bcdyz
   showmessage(extractfilename('/tmp/dir/name.txt') + ' ' + extractfileext('a/b.pas') + ' ' + changefileext('x.txt', '.pas'));
   // expect: name.txt .pas x.pas
   showmessage(extractfilepath('/tmp/dir/name.txt'));  // expect: /tmp/dir/

@@ -3,6 +3,8 @@
 // file through the media factory. Main thread only.
 #pragma once
 
+#include "tools/QuietTool.h"
+
 #include <string>
 
 class TFileDevice;
@@ -15,9 +17,6 @@ struct ProbeArgv {
     char *argv[2] = {name, nullptr};
 };
 
-// No display and no sound needed; only critical messages reach stderr, so the
-// one-line error contract holds.
-void QuietOffscreen();
 
 // The factory's device for the file; throws ProbeError when the extension is
 // unknown or the file cannot be opened.

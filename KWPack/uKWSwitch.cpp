@@ -95,7 +95,7 @@ TCustomAbstractAction *TKWSwitch::FindSwitch(const QString &name)
     for (const TSwitchPair &p : std::as_const(SwitchTable))
         if (p.Name.compare(lower, Qt::CaseInsensitive) == 0)
             return p.Action;
-    return DefaultAction;
+    return UnknownToDefault ? DefaultAction.data() : nullptr;
 }
 
 QStringList TKWSwitch::CommandLine() const

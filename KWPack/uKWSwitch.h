@@ -78,6 +78,9 @@ public:
     TSuperList CommandQueue;
     // Receives parameters that name no known switch; not owned; none unless set.
     QPointer<TCustomAbstractAction> DefaultAction;
+    // Off: only parameters without a prefix reach DefaultAction, and a
+    // misspelt switch is reported instead of taken for a file name.
+    bool UnknownToDefault = true;
     // Called (sender: the application) at the first activation before the
     // command line runs, and at every activation after it.
     TNotifyEvent OnActivate;

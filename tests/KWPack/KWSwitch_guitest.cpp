@@ -188,6 +188,14 @@ TEST_F(KWSwitch, UnknownSwitchesAreIgnoredAndNamedOnceOnStderr)
     sw.RunCommandLine({"/swi_xyz=5", "clip.mp4"});
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(log, (QStringList{"Default=5", "Default=clip.mp4"}));
+
+    // Unless only plain parameters are meant for it: a misspelt switch is no file.
+    log.clear();
+    sw.UnknownToDefault = false;
+    ::testing::internal::CaptureStderr();
+    sw.RunCommandLine({"/swi_xyz=5", "clip.mp4", "/swi_dig=3"});
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "unknown switch /swi_xyz\n");
+    EXPECT_EQ(log, (QStringList{"Default=clip.mp4", "Digits=3"}));
 }
 
 TEST_F(KWSwitch, ARecordedMacroHoldsWhatTheCommandLineSet)

@@ -4,6 +4,7 @@
 #include "platform/registry/RegHive.h"
 #include "platform/registry/Registry.h"
 
+#include <cstdio>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -513,6 +514,13 @@ void TVostrelPreferences::OwnerCloseQuery(QEvent *event)
     if (FSaveDialog)
         FSaveDialog->setWindowTitle(QStringLiteral("Saving the preferences of %1").arg(titre));
     if (FMode == spNone) {
+        if (!AskOnClose) {
+            // Nobody is there to answer: this run's settings are not kept.
+            std::fprintf(stderr, "%s: no preferences store is chosen; the settings of this run are not saved\n",
+                         qPrintable(titre));
+            Unhook();
+            return;
+        }
         if (!FSaveDialog)
             return;
         FSaveDialog->chosen = false;
@@ -526,8 +534,8 @@ void TVostrelPreferences::OwnerCloseQuery(QEvent *event)
         FMode = FSaveDialog->choice;
         ApplyMode();
     }
-    if (FMode != spNone)
-        SaveNow();
+    if (FMode != spNone && !SaveNow())
+        std::fprintf(stderr, "%s: the preferences could not be saved\n", qPrintable(titre));
     Unhook();
 }
 

@@ -193,6 +193,9 @@ public:
     TSavePrefsEvent OnSavePrefs;
     TLoadPrefsEvent OnLoadPrefs;
     TChangeModeEvent OnChangeMode;
+    // Off for batch runs: closing with no store chosen saves nothing and asks
+    // nobody (a line on stderr says so) instead of showing the dialog.
+    bool AskOnClose = true;
     QString titre;
     QString version;
     // Folder of the executable, ending with a separator. Tests point it elsewhere.

@@ -144,6 +144,25 @@ TEST_F(PreferencesWindow, ClosingTheDialogWithoutAChoiceKeepsTheWindowOpen)
     EXPECT_EQ(lines.mid(4), (QStringList{"", "[ShowForm]", "Volume=77"}));
 }
 
+TEST_F(PreferencesWindow, ABatchRunWithNoStoreClosesWithoutAskingOrSaving)
+{
+    owner->show();
+    ASSERT_EQ(gp->Mode(), spNone);
+    gp->AskOnClose = false;
+    volume = 5;
+    DialogDriver driver(gp->SaveDialog());
+    driver.Next([](TSavePrefsForm *d) { d->PortableBtn->click(); });
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(owner->close());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Vidstill: no preferences store is chosen; the settings of this run are not saved\n");
+    EXPECT_EQ(driver.shown, 0);
+    EXPECT_EQ(gp->Mode(), spNone);
+    EXPECT_FALSE(log.contains("save"));
+    EXPECT_FALSE(QFile::exists(Ini()));
+    EXPECT_FALSE(reg::KeyExists(kKey));
+}
+
 TEST_F(PreferencesWindow, NoneSavesNothingAndRemovesWhatWasStored)
 {
     owner->show();

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QTimer>
@@ -134,12 +135,22 @@ void TKWSwitch::RunCommandLine(const QStringList &parameters)
         CommandQueue.Clear();
 }
 
+// Here a path starts with the switch prefix "/": a parameter whose name holds
+// a path separator, or that names an existing file or folder, is a plain one.
+bool TKWSwitch::IsPathParameter(const QString &parameter)
+{
+    if (!parameter.startsWith(u'/'))
+        return false;
+    const qsizetype eq = parameter.indexOf(u'=');
+    return (eq > 0 ? parameter.left(eq) : parameter).indexOf(u'/', 1) > 0 || QFileInfo::exists(parameter);
+}
+
 void TKWSwitch::ParseParameter(const QString &parameter)
 {
     auto item = std::make_unique<TActionEx>();
     const QChar first = parameter.isEmpty() ? QChar() : parameter.front();
     QString name;
-    if (first == u'+' || first == u'-' || first == u'/') {
+    if ((first == u'+' || first == u'-' || first == u'/') && !IsPathParameter(parameter)) {
         item->Mode = first == u'+' ? 0 : first == u'-' ? 1 : 2;
         const qsizetype eq = parameter.indexOf(u'=');
         name = (eq > 0 ? parameter.mid(1, eq - 1) : parameter.mid(1)).toLower();

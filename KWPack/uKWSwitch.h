@@ -102,6 +102,8 @@ public:
     // The action for a switch name (any case); "quit" sets QuitAfterRun and
     // gives none; an empty or unknown name gives DefaultAction.
     TCustomAbstractAction *FindSwitch(const QString &name);
+    // "/tmp/clip.mp4": a path, not a switch.
+    static bool IsPathParameter(const QString &parameter);
 
     // Runs the program's own command line (its path excluded).
     void RunCommandLine();

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+
 #include <stdexcept>
 
 namespace {
@@ -196,6 +198,12 @@ TEST_F(KWSwitch, UnknownSwitchesAreIgnoredAndNamedOnceOnStderr)
     sw.RunCommandLine({"/swi_xyz=5", "clip.mp4", "/swi_dig=3"});
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "unknown switch /swi_xyz\n");
     EXPECT_EQ(log, (QStringList{"Default=clip.mp4", "Digits=3"}));
+
+    // A path starts like a switch here; a value may be a path.
+    log.clear();
+    const QString existing = QDir::tempPath();
+    sw.RunCommandLine({"/home/u/My Clips/a=b.mp4", existing, "/swi_dig=/7"});
+    EXPECT_EQ(log, (QStringList{"Default=/home/u/My Clips/a=b.mp4", "Default=" + existing, "Digits=-1"}));
 }
 
 TEST_F(KWSwitch, ARecordedMacroHoldsWhatTheCommandLineSet)

@@ -1,7 +1,9 @@
 # Vidstill: the two everyday commands.
-#   make demo   sets everything up, builds and runs the newest capability
+#   make demo   sets everything up, builds, makes a sample clip and saves
+#               stills from it with the program, headless
+#   make run    the same set-up, then the program's window on the sample clip
 #   make test   sets everything up, builds and runs every test
-.PHONY: demo test deps build clean
+.PHONY: demo run test deps build clean
 
 BUILD ?= build
 DEMO_DIR ?= $(BUILD)/demo
@@ -14,8 +16,12 @@ build: deps
 	cmake --build $(BUILD)
 
 demo: build
+	BUILD=$(BUILD) DEMO_DIR=$(DEMO_DIR) ./scripts/demo
+
+run: build
 	mkdir -p $(DEMO_DIR)
-	VIDSTILL_REGISTRY=$(abspath $(DEMO_DIR))/HKCU.reg $(BUILD)/tools/vidstill-settings-demo $(DEMO_DIR)
+	[ -f $(DEMO_DIR)/sample.mp4 ] || $(BUILD)/tools/mkmedia/mkmedia $(DEMO_DIR)/sample.mp4 --size 640x360 --rate 25/1 --frames 250 --gop 50
+	VIDSTILL_REGISTRY=$(abspath $(DEMO_DIR))/HKCU.reg $(BUILD)/bin/vidstill $(DEMO_DIR)/sample.mp4
 
 test: deps
 	./scripts/run-tests

@@ -265,10 +265,16 @@ void TMonoFichierMan::OpenFileByName(const QString &name)
     }
     if (name.isEmpty())
         return;
-    if (OnTestExtension && !OnTestExtension(LowerExtension(name), name))
+    if (OnTestExtension && !OnTestExtension(LowerExtension(name), name)) {
+        if (OnRefused)
+            OnRefused(name, QStringLiteral("not a kind of file this program opens"));
         return;
-    if (ExistingOnly && !FileExists(name))
+    }
+    if (ExistingOnly && !FileExists(name)) {
+        if (OnRefused)
+            OnRefused(name, QStringLiteral("no such file"));
         return;
+    }
     if (!CloseCurrent())
         return;
     MakeCurrent(TDocumentState::Named, name, IncludePath ? name : FileNameOf(name), name);

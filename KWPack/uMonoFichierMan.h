@@ -59,6 +59,9 @@ public:
     TFileEvent OnSaveFile;
     TCloseFileEvent OnCloseFile;
     TFileEvent OnErrorOpenFile;
+    // A name refused before opening (its extension, or no such file), with
+    // the reason; nothing else shows it.
+    std::function<void(const QString &name, const QString &reason)> OnRefused;
     TTestExtensionEvent OnTestExtension;
 
     QString Filter() const { return FFilter; }

@@ -171,6 +171,10 @@ void TShowForm::BindComponentEvents()
     const QPointer<TShowForm> self(this);
     ficman->OnTestExtension = [](const QString &lowerext, const QString &) { return ficmanTestExtension(lowerext); };
     ficman->OnOpenFile = [self](const QString &path) { return self && self->ficmanOpenFile(path); };
+    ficman->OnRefused = [self](const QString &path, const QString &why) {
+        if (self)
+            self->ReportFailure(QStringLiteral("cannot open %1: %2").arg(path, why));
+    };
     ficman->OnCloseFile = [self](const QString &path) {
         if (self)
             self->ficmanCloseFile(path);

@@ -223,6 +223,14 @@ public:
 
     bool ScreenSaverInhibited() const;
 
+    // ---- failures a batch run must report ----
+    // Files that could not be opened and stills that could not be written in
+    // this run; each is also said on stderr.
+    int Failures = 0;
+    void ReportFailure(const QString &text);
+    // The overwrite question; a batch run answers it without a person.
+    std::function<TOverwriteAnswer(const QString &path)> OnAskOverwrite;
+
     // The desktop's file browser with a file selected, and a folder opened;
     // platform/shell's unless a test replaces them.
     std::function<bool(const QString &path)> OnSelectInBrowser;

@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <cstdio>
+
 namespace {
 
 // The wait for a picture drawn after the last inlay change ends after this
@@ -42,7 +44,16 @@ void TShowForm::naGrabApply()
         naShowExtraireFrame->Execute();
     if (GrabFrame())
         SaveSnapshotConfirmed();
+    else
+        ReportFailure(QStringLiteral("no picture to grab"));
     ExtraireFrame->HidePlaceholder();
+}
+
+void TShowForm::ReportFailure(const QString &text)
+{
+    ++Failures;
+    std::fprintf(stderr, "vidstill: %s\n", qPrintable(text));
+    std::fflush(stderr);
 }
 
 void TShowForm::naCopyApply()
@@ -52,11 +63,15 @@ void TShowForm::naCopyApply()
 }
 
 // While playing, the picture taken must carry the current inlay: wait until
-// the renderer drew past the last inlay redraw.
+// the renderer drew past the last inlay redraw. Paused, a pause still under
+// way (right after an open or a seek) must have brought its picture.
 void TShowForm::WaitForFreshFrame()
 {
-    if (!NavMan->caPlay->Checked())
+    if (!NavMan->caPlay->Checked()) {
+        NavMan->WaitForStableState();
+        ProcessMessages();
         return;
+    }
     QElapsedTimer waited;
     waited.start();
     while (vidman->FramesDrawn() == vidman->FramesDrawnMark && !AbortRequested && waited.elapsed() < kFrameWaitMs)
@@ -95,7 +110,9 @@ TSaveOutcome TShowForm::SaveSnapshotConfirmed()
         return TSaveOutcome::Declined;
     QString error;
     const TSaveOutcome outcome = JpegEncoder->SaveSnapshotConfirmed(
-        SnapshotBitmap, NextImageName, [this](const QString &path) { return AskOverwrite(this, path); }, &error);
+        SnapshotBitmap, NextImageName,
+        [this](const QString &path) { return OnAskOverwrite ? OnAskOverwrite(path) : AskOverwrite(this, path); },
+        &error);
     switch (outcome) {
     case TSaveOutcome::Saved:
         ExtraireFrame->MarkSaved();
@@ -108,6 +125,7 @@ TSaveOutcome TShowForm::SaveSnapshotConfirmed()
     case TSaveOutcome::Failed:
         // Said where the name is shown; the saver also wrote it to stderr.
         ImageLab->setText(QStringLiteral("Could not save %1: %2").arg(NextImageName, error));
+        ++Failures;
         break;
     }
     return outcome;
@@ -116,8 +134,10 @@ TSaveOutcome TShowForm::SaveSnapshotConfirmed()
 bool TShowForm::SaveSnapshot()
 {
     QString error;
-    if (SnapshotBitmap.isNull() || !JpegEncoder->SaveSnapshot(SnapshotBitmap, NextImageName, &error))
+    if (SnapshotBitmap.isNull() || !JpegEncoder->SaveSnapshot(SnapshotBitmap, NextImageName, &error)) {
+        ++Failures;
         return false;
+    }
     ExtraireFrame->MarkSaved();
     return true;
 }

@@ -53,7 +53,9 @@ bool TShowForm::ficmanOpenFile(const QString &path)
     am->caAbout->SetChecked(false);
     am->caOptions->SetChecked(false);
     OpenSequence(path);
-    return true;
+    if (!HasVideo && !HasAudio)
+        ReportFailure(QStringLiteral("cannot open %1: no sound or picture could be played from it").arg(path));
+    return HasVideo || HasAudio;
 }
 
 void TShowForm::SetTitle(const QString &text, bool loading)

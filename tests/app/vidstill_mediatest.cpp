@@ -396,4 +396,35 @@ TEST_F(VidstillRun, UnknownSwitchIsReportedAndSkipped)
     EXPECT_EQ(IndexInStill(out + "/Vidstill_0.00.00.21.bmp"), 21);
 }
 
+// The JPEG quality setting reaches the encoder: the same frame is smaller at
+// a low quality, and both are still that frame.
+TEST_F(VidstillRun, JpegQualityIsApplied)
+{
+    ASSERT_TRUE(Small().ok);
+    const Outcome r = Go({"/swi_o=" + ClipPath("small.mp4"), "/swi_iex=1", "/swi_addi=1", "/swi_n=1", "/swi_qual=10",
+                          "/swi_StrPos=0:00:00:14", "/swi_g", "/swi_qual=95", "/swi_g"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QString low = out + "/Vidstill_001.jpg", high = out + "/Vidstill_002.jpg";
+    EXPECT_LT(QFileInfo(low).size() * 2, QFileInfo(high).size());
+    EXPECT_EQ(IndexInStill(low), 14);
+    EXPECT_EQ(IndexInStill(high), 14);
+}
+
+// A position past the end lands near the last frame, and the still is
+// still the frame its name says.
+TEST_F(VidstillRun, PositionPastTheEnd)
+{
+    const mkmedia::ClipResult clip = Small();
+    ASSERT_TRUE(clip.ok);
+    const Outcome r = Go({"/swi_o=" + ClipPath("small.mp4"), "/swi_StrPos=0:00:09:00", "/swi_g"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList files = Files(out);
+    ASSERT_EQ(files.size(), 1);
+    QString pos = files[0].mid(QString("Vidstill_").size());
+    pos.chop(4);
+    const int frame = FrameOfPosition(pos.replace('.', ':'), clip.rate, clip.frames);
+    EXPECT_GE(frame, clip.frames - 2) << pos.toStdString();
+    EXPECT_EQ(IndexInStill(out + "/" + files[0]), frame);
+}
+
 }  // namespace

@@ -218,6 +218,8 @@ void TKWSwitch::ExecuteQueue()
 void TKWSwitch::RunItem(const TActionEx &item)
 {
     TCustomAbstractAction *a = item.Action;
+    if (a && !a->Enabled() && OnSkipped)
+        OnSkipped(a);
     if (!a || !a->Enabled())
         return;
     auto *check = qobject_cast<TCheckAction *>(a);

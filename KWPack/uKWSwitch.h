@@ -90,6 +90,9 @@ public:
     // window (QMainWindow) is closed, else the active window, else the
     // application quits.
     std::function<void()> OnQuit;
+    // Told of an item skipped because its action is disabled (a batch run
+    // reports it: a grab without a picture must not pass for done).
+    std::function<void(TCustomAbstractAction *action)> OnSkipped;
     // Set by "quit" among the parameters of the run under way.
     bool QuitAfterRun = false;
 

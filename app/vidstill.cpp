@@ -92,6 +92,10 @@ int main(int argc, char **argv)
     form.gp->AskOnClose = !batch;
     if (batch) {
         // Nobody answers: an existing image is kept, and the run says so.
+        if (TKWSwitch *sw = form.am->Switch())
+            sw->OnSkipped = [&form](TCustomAbstractAction *action) {
+                form.ReportFailure(QStringLiteral("/%1 skipped: not available now (is a video open?)").arg(action->Switch));
+            };
         form.OnAskOverwrite = [&form](const QString &path) {
             form.ReportFailure(QStringLiteral("%1 exists and replacing it needs a confirmation: kept").arg(path));
             return TOverwriteAnswer::No;

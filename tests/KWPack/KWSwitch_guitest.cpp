@@ -127,9 +127,10 @@ TEST_F(KWSwitch, ParametersReachTheirActionsWhateverTheCaseAndPrefix)
     Command("Grab", "swi_grab");
     Value<TIntegerAction>(list, "Off", "swi_off")->SetEnabled(false);
     list.SetSwitch(&sw);
+    sw.OnSkipped = [this](TCustomAbstractAction *a) { log << "skipped " + a->Switch; };
     sw.RunCommandLine({"/SWI_DIG=7", "/swi_off=3", "/swi_dig", "/swi_dig=x", "+swi_dig=5", "-swi_root=a=b",
                        QString::fromUtf8("/swi_root=été"), "+SWI_GRAB", "-swi_grab=ignored"});
-    EXPECT_EQ(log, (QStringList{"Digits=7", "Digits=-1", "Digits=-1", "Digits=5", "Root=a=b",
+    EXPECT_EQ(log, (QStringList{"Digits=7", "skipped swi_off", "Digits=-1", "Digits=-1", "Digits=5", "Root=a=b",
                                 QString::fromUtf8("Root=été"), "Grab", "Grab"}));
     EXPECT_EQ(dig->Value(), 5);
     EXPECT_EQ(sw.CommandQueue.Count(), 0) << "emptied after the run";

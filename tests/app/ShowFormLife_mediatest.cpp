@@ -96,8 +96,9 @@ protected:
         form.reset();
     }
 
-    // Every key of the window's section written once, in the order of saving,
-    // and the window's section before the script window's.
+    // The components' values in the window's section in the order of saving,
+    // that section before the script window's, and the script window's list
+    // before its file manager.
     void ExpectSaveOrder(const QStringList &lines, bool headersInWriteOrder)
     {
         const QStringList show = Section(lines, QStringLiteral("ShowForm"));

@@ -196,11 +196,10 @@ struct VarExpr : Expr {
     Value *ref(Ctx &c, std::shared_ptr<Agg> *keep) override { return addr(c, keep); }
 };
 
-struct IndexExpr : Expr {  // arrays
-    ExprP base, index;
-    qint64 lo = 0;
+// An element held in an aggregate: an array's or a record's.
+struct ElementExpr : Expr {
     // `keep` receives the aggregate holding the element; never null.
-    Value *at(Ctx &c, std::shared_ptr<Agg> *keep);
+    virtual Value *at(Ctx &c, std::shared_ptr<Agg> *keep) = 0;
     Value eval(Ctx &c) override
     {
         std::shared_ptr<Agg> hold;
@@ -216,6 +215,12 @@ struct IndexExpr : Expr {  // arrays
         std::shared_ptr<Agg> hold;
         return at(c, &hold)->r;
     }
+};
+
+struct IndexExpr : ElementExpr {  // arrays
+    ExprP base, index;
+    qint64 lo = 0;
+    Value *at(Ctx &c, std::shared_ptr<Agg> *keep) override;
     Value *ref(Ctx &c, std::shared_ptr<Agg> *keep) override;
 };
 
@@ -225,26 +230,10 @@ struct StrIndexExpr : Expr {  // s[i], a Char
     qint64 evalInt(Ctx &c) override { return eval(c).i; }
 };
 
-struct FieldExpr : Expr {
+struct FieldExpr : ElementExpr {
     ExprP base;
     int field = 0;
-    // `keep` receives the aggregate holding the element; never null.
-    Value *at(Ctx &c, std::shared_ptr<Agg> *keep);
-    Value eval(Ctx &c) override
-    {
-        std::shared_ptr<Agg> hold;
-        return *at(c, &hold);
-    }
-    qint64 evalInt(Ctx &c) override
-    {
-        std::shared_ptr<Agg> hold;
-        return at(c, &hold)->i;
-    }
-    double evalReal(Ctx &c) override
-    {
-        std::shared_ptr<Agg> hold;
-        return at(c, &hold)->r;
-    }
+    Value *at(Ctx &c, std::shared_ptr<Agg> *keep) override;
     Value *ref(Ctx &c, std::shared_ptr<Agg> *keep) override;
 };
 

@@ -15,6 +15,7 @@
 #include "ScriptAst.h"
 
 #include <QHash>
+#include <span>
 
 namespace pss {
 
@@ -120,6 +121,7 @@ private:
     ExprP expression();
     ExprP simpleExpression();
     ExprP term();
+    ExprP operands(std::span<const std::pair<const char *, Op>> ops, ExprP (Compiler::*next)());
     ExprP factor();
     ExprP designator();
     ExprP identifierFactor(const Token &id);

@@ -170,47 +170,31 @@ ExprP Compiler::coerce(ExprP e, const Type *to)
 ExprP Compiler::expression()
 {
     NestGuard guard(*this, tok().pos);
-    ExprP e = simpleExpression();
     static const std::pair<const char *, Op> ops[] = {{"=", Op::Eq}, {"<>", Op::Ne}, {"<", Op::Lt}, {">", Op::Gt},
                                                       {"<=", Op::Le}, {">=", Op::Ge}, {"in", Op::In}};
-    for (;;) {
-        const Op *op = nullptr;
-        for (const auto &[sym, o] : ops)
-            if (tok().kind != Tok::Str && at(sym))
-                op = &o;
-        if (!op)
-            return e;
-        const Pos pos = tok().pos;
-        ++p_;
-        e = binary(*op, std::move(e), simpleExpression(), pos);
-    }
+    return operands(ops, &Compiler::simpleExpression);
 }
 
 // simpleExpression = ["+" | "-"] term {("+" | "-" | "or" | "xor") term}
 ExprP Compiler::simpleExpression()
 {
-    ExprP e = term();
     static const std::pair<const char *, Op> ops[] = {{"+", Op::Add}, {"-", Op::Sub}, {"or", Op::Or}, {"xor", Op::Xor}};
-    for (;;) {
-        const Op *op = nullptr;
-        for (const auto &[sym, o] : ops)
-            if (tok().kind != Tok::Str && at(sym))
-                op = &o;
-        if (!op)
-            return e;
-        const Pos pos = tok().pos;
-        ++p_;
-        e = binary(*op, std::move(e), term(), pos);
-    }
+    return operands(ops, &Compiler::term);
 }
 
 // term = factor {("*" | "/" | "div" | "mod" | "and" | "shl" | "shr") factor}
 ExprP Compiler::term()
 {
-    ExprP e = factor();
     static const std::pair<const char *, Op> ops[] = {{"*", Op::Mul},  {"/", Op::Div},   {"div", Op::IDiv},
                                                       {"mod", Op::Mod}, {"and", Op::And}, {"shl", Op::Shl},
                                                       {"shr", Op::Shr}};
+    return operands(ops, &Compiler::factor);
+}
+
+// level = next {op next}: one precedence level, left to right.
+ExprP Compiler::operands(std::span<const std::pair<const char *, Op>> ops, ExprP (Compiler::*next)())
+{
+    ExprP e = (this->*next)();
     for (;;) {
         const Op *op = nullptr;
         for (const auto &[sym, o] : ops)
@@ -220,7 +204,7 @@ ExprP Compiler::term()
             return e;
         const Pos pos = tok().pos;
         ++p_;
-        e = binary(*op, std::move(e), factor(), pos);
+        e = binary(*op, std::move(e), (this->*next)(), pos);
     }
 }
 

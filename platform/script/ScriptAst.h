@@ -215,13 +215,17 @@ struct ElementExpr : Expr {
         std::shared_ptr<Agg> hold;
         return at(c, &hold)->r;
     }
+    Value *ref(Ctx &c, std::shared_ptr<Agg> *keep) override
+    {
+        std::shared_ptr<Agg> hold;
+        return at(c, keep ? keep : &hold);
+    }
 };
 
 struct IndexExpr : ElementExpr {  // arrays
     ExprP base, index;
     qint64 lo = 0;
     Value *at(Ctx &c, std::shared_ptr<Agg> *keep) override;
-    Value *ref(Ctx &c, std::shared_ptr<Agg> *keep) override;
 };
 
 struct StrIndexExpr : Expr {  // s[i], a Char
@@ -234,7 +238,6 @@ struct FieldExpr : ElementExpr {
     ExprP base;
     int field = 0;
     Value *at(Ctx &c, std::shared_ptr<Agg> *keep) override;
-    Value *ref(Ctx &c, std::shared_ptr<Agg> *keep) override;
 };
 
 enum class Op { Add, Sub, Mul, Div, IDiv, Mod, And, Or, Xor, Shl, Shr, Eq, Ne, Lt, Gt, Le, Ge, In, Neg, Not };
@@ -397,28 +400,11 @@ struct WithStmt : Stmt {  // with r do: the record is held in a hidden slot
     Flow exec(Ctx &c) override;
 };
 
-struct WithRefExpr : Expr {  // a field of the record a with statement holds
+struct WithRefExpr : ElementExpr {  // a field of the record a with statement holds
     int slot = 0;
     bool global = false;
     int field = 0;
-    // `keep` receives the aggregate holding the element; never null.
-    Value *at(Ctx &c, std::shared_ptr<Agg> *keep);
-    Value eval(Ctx &c) override
-    {
-        std::shared_ptr<Agg> hold;
-        return *at(c, &hold);
-    }
-    qint64 evalInt(Ctx &c) override
-    {
-        std::shared_ptr<Agg> hold;
-        return at(c, &hold)->i;
-    }
-    double evalReal(Ctx &c) override
-    {
-        std::shared_ptr<Agg> hold;
-        return at(c, &hold)->r;
-    }
-    Value *ref(Ctx &c, std::shared_ptr<Agg> *keep) override;
+    Value *at(Ctx &c, std::shared_ptr<Agg> *keep) override;
 };
 
 }  // namespace pss

@@ -93,12 +93,6 @@ Value *IndexExpr::at(Ctx &c, std::shared_ptr<Agg> *keep)
     return e;
 }
 
-Value *IndexExpr::ref(Ctx &c, std::shared_ptr<Agg> *keep)
-{
-    std::shared_ptr<Agg> hold;
-    return at(c, keep ? keep : &hold);
-}
-
 Value *FieldExpr::at(Ctx &c, std::shared_ptr<Agg> *keep)
 {
     std::shared_ptr<Agg> outer;
@@ -111,12 +105,6 @@ Value *FieldExpr::at(Ctx &c, std::shared_ptr<Agg> *keep)
     return e;
 }
 
-Value *FieldExpr::ref(Ctx &c, std::shared_ptr<Agg> *keep)
-{
-    std::shared_ptr<Agg> hold;
-    return at(c, keep ? keep : &hold);
-}
-
 Value *WithRefExpr::at(Ctx &c, std::shared_ptr<Agg> *keep)
 {
     Frame *f = global ? c.globals : c.frame;
@@ -126,12 +114,6 @@ Value *WithRefExpr::at(Ctx &c, std::shared_ptr<Agg> *keep)
     Value *e = &agg->v[size_t(field)];
     *keep = std::move(agg);
     return e;
-}
-
-Value *WithRefExpr::ref(Ctx &c, std::shared_ptr<Agg> *keep)
-{
-    std::shared_ptr<Agg> hold;
-    return at(c, keep ? keep : &hold);
 }
 
 Value StrIndexExpr::eval(Ctx &c)

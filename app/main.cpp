@@ -15,7 +15,7 @@
 #include "app/optionsunit.h"
 #include "app/uImagesOptions.h"
 #include "app/uNavframe.h"
-#include "KWPack/uAppliMan.h"
+#include "widgets/uAppliMan.h"
 #include "KWPack/uAudioMan.h"
 #include "KWPack/uDecoders.h"
 #include "KWPack/uKWScript.h"

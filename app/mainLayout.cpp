@@ -8,7 +8,7 @@
 #include "app/optionsunit.h"
 #include "app/uImagesOptions.h"
 #include "app/uNavframe.h"
-#include "KWPack/uAppliMan.h"
+#include "widgets/uAppliMan.h"
 #include "KWPack/uAudioMan.h"
 #include "KWPack/uNavMan.h"
 #include "KWPack/uVideoMan.h"

@@ -3,7 +3,7 @@
 // and check marks follow the action wherever it is shown.
 #include "app/main.h"
 
-#include "KWPack/uAppliMan.h"
+#include "widgets/uAppliMan.h"
 #include "KWPack/uAudioMan.h"
 #include "KWPack/uMonoFichierMan.h"
 #include "KWPack/uVideoMan.h"

@@ -5,7 +5,7 @@
 
 #include "app/extraireunit.h"
 #include "app/uNavframe.h"
-#include "KWPack/uAppliMan.h"
+#include "widgets/uAppliMan.h"
 #include "KWPack/uAudioMan.h"
 #include "KWPack/uMediaFactory.h"
 #include "KWPack/uMonoFichierMan.h"

@@ -6,7 +6,7 @@
 // every file opened and every still was written.
 #include "app/main.h"
 
-#include "KWPack/uAppliMan.h"
+#include "widgets/uAppliMan.h"
 #include "KWPack/uKWSwitch.h"
 #include "KWPack/uMonoFichierMan.h"
 #include "KWPack/uPreferences.h"

@@ -8,7 +8,7 @@
 #include "app/extraireunit.h"
 #include "app/optionsunit.h"
 #include "app/uImagesOptions.h"
-#include "KWPack/uAppliMan.h"
+#include "widgets/uAppliMan.h"
 #include "KWPack/uAudioMan.h"
 #include "KWPack/uDecoders.h"
 #include "KWPack/uMonoFichierMan.h"

@@ -1,4 +1,4 @@
-#include "KWPack/uAppliMan.h"
+#include "widgets/uAppliMan.h"
 
 #include "KWPack/uKWSwitch.h"
 #include "KWPack/uLinkEdit.h"

@@ -3,7 +3,7 @@
 // clicked with the mouse, the help and script windows closed by the user, the
 // window's bounds through a real preferences store, and the mail and home
 // page addresses as the desktop would get them.
-#include "KWPack/uAppliMan.h"
+#include "widgets/uAppliMan.h"
 #include "KWPack/uKWScript.h"
 #include "KWPack/uKWSwitch.h"
 #include "KWPack/uLinkEdit.h"

@@ -3,6 +3,7 @@
 // size the aspect setting asks, named as the naming settings say; bad input
 // ends the run with status 1, a reason on stderr and nothing written.
 #include "common/TestSupport.h"
+#include "tools/ProbeSupport.h"
 #include "tools/mkmedia/FrameIndex.h"
 #include "tools/mkmedia/MkMedia.h"
 
@@ -66,16 +67,8 @@ Outcome Vidstill(const QString &home, const QStringList &args, bool ownHeadless 
 // The frame index drawn in a saved still, BMP or JPEG; negative when unreadable.
 int IndexInStill(const QString &path)
 {
-    if (path.endsWith(".bmp")) {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly))
-            return -2;
-        const QByteArray raw = f.readAll();
-        const std::vector<uint8_t> b(raw.begin(), raw.end());
-        if (b.size() < 54 || b[0] != 'B' || b[1] != 'M')
-            return -3;
-        return mkmedia::ReadFrameIndexFromDib(b.data() + 14, b.size() - 14);
-    }
+    if (path.endsWith(".bmp"))
+        return probetest::IndexInBmp(path);
     QImage img(path, "JPG");
     if (img.isNull())
         return -4;

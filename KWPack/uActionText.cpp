@@ -67,8 +67,18 @@ int32_t IntegerFromText(const QString &text)
 
 double DoubleFromText(const QString &text)
 {
+    return IsDoubleText(text) ? *ParseDouble(text) : -1.0;
+}
+
+bool IsIntegerText(const QString &text)
+{
+    return ParseInt32(text).has_value();
+}
+
+bool IsDoubleText(const QString &text)
+{
     const std::optional<double> v = ParseDouble(text);
-    return v && std::isfinite(*v) ? *v : -1.0;
+    return v && std::isfinite(*v);
 }
 
 std::optional<TColor> ColorFromText(const QString &text)

@@ -16,6 +16,10 @@ bool BooleanFromText(const QString &text);
 int32_t IntegerFromText(const QString &text);
 // A decimal number with a point or the user's decimal separator; -1.0 otherwise.
 double DoubleFromText(const QString &text);
+// Whether IntegerFromText / DoubleFromText read the text itself rather than
+// falling back to -1.
+bool IsIntegerText(const QString &text);
+bool IsDoubleText(const QString &text);
 // A colour name ("clRed") or a number; empty when neither.
 std::optional<TColor> ColorFromText(const QString &text);
 // "(x, y)": empty unless the shape is right; invalid numbers read as 0.

@@ -1,5 +1,6 @@
 #include "KWPack/uKWSwitch.h"
 
+#include "KWPack/uActionText.h"
 #include "platform/base/MessageWindow.h"
 
 #include <QApplication>
@@ -171,6 +172,29 @@ void TKWSwitch::ParseParameter(const QString &parameter)
     }
 }
 
+// The action reads such a text its own way (-1 for numbers, nothing for
+// colours, points and rectangles); a person running a batch wants to know.
+void TKWSwitch::ReportUnreadable(const TCustomAbstractAction &action, const QString &text)
+{
+    using namespace ActionText;
+    const char *fallback = nullptr;
+    if (qobject_cast<const TIntegerAction *>(&action))
+        fallback = IsIntegerText(text) ? nullptr : "-1 is used";
+    else if (qobject_cast<const TDoubleAction *>(&action))
+        fallback = IsDoubleText(text) ? nullptr : "-1 is used";
+    else if (qobject_cast<const TColorAction *>(&action))
+        fallback = ColorFromText(text) ? nullptr : "ignored";
+    else if (qobject_cast<const TPointAction *>(&action))
+        fallback = PointFromText(text) ? nullptr : "ignored";
+    else if (qobject_cast<const TRectAction *>(&action))
+        fallback = RectFromText(text) ? nullptr : "ignored";
+    if (!fallback)
+        return;
+    std::fprintf(stderr, "switch /%s: cannot read '%s', %s\n", qPrintable(action.Switch), qPrintable(text),
+                 fallback);
+    std::fflush(stderr);
+}
+
 void TKWSwitch::ReportUnknown(const QString &typed)
 {
     if (FReported.contains(typed))
@@ -224,6 +248,7 @@ void TKWSwitch::RunItem(const TActionEx &item)
         return;
     auto *check = qobject_cast<TCheckAction *>(a);
     if (!check) {
+        ReportUnreadable(*a, item.Text);
         a->SetValueFromText(item.Text);
         return;
     }

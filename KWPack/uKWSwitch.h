@@ -128,6 +128,7 @@ private:
     void CloseMainWindow();
     // The unknown switch name of a run, said once on stderr.
     void ReportUnknown(const QString &typed);
+    static void ReportUnreadable(const TCustomAbstractAction &action, const QString &text);
 
     bool FExecuting = false;
     bool FActivated = false;

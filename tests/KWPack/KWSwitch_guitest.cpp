@@ -207,6 +207,24 @@ TEST_F(KWSwitch, UnknownSwitchesAreIgnoredAndNamedOnceOnStderr)
     EXPECT_EQ(log, (QStringList{"Default=/home/u/My Clips/a=b.mp4", "Default=" + existing, "Digits=-1"}));
 }
 
+TEST_F(KWSwitch, UnreadableValuesAreNamedOnStderrAndReadTheActionsWay)
+{
+    auto *dig = Value<TIntegerAction>(list, "Digits", "swi_dig");
+    auto *speed = Value<TDoubleAction>(list, "Speed", "swi_sp");
+    auto *back = Value<TColorAction>(list, "Back", "swi_back");
+    back->SetValue(TColor(7));
+    list.SetSwitch(&sw);
+    ::testing::internal::CaptureStderr();
+    sw.RunCommandLine({"/swi_dig=x", "/swi_sp=1.5", "/swi_back=clReddish", "/swi_dig= 12 ", "/swi_sp=nan"});
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "switch /swi_dig: cannot read 'x', -1 is used\n"
+              "switch /swi_back: cannot read 'clReddish', ignored\n"
+              "switch /swi_sp: cannot read 'nan', -1 is used\n");
+    EXPECT_EQ(dig->Value(), 12);
+    EXPECT_EQ(speed->Value(), -1.0);
+    EXPECT_EQ(back->Value(), TColor(7));
+}
+
 TEST_F(KWSwitch, ARecordedMacroHoldsWhatTheCommandLineSet)
 {
     class Lines : public TMacroLines {

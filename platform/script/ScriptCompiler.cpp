@@ -424,15 +424,22 @@ void Compiler::typeSection()
     } while (tok().kind == Tok::Ident && !reserved(tok().lower));
 }
 
+// identList = ident {"," ident}
+std::vector<std::pair<QString, Pos>> Compiler::identList()
+{
+    std::vector<std::pair<QString, Pos>> names;
+    do {
+        const Pos pos = tok().pos;
+        names.emplace_back(ident(), pos);
+    } while (accept(","));
+    return names;
+}
+
 // varSection = ident {"," ident} ":" type ["=" expression] ";" { ... }
 void Compiler::varSection()
 {
     do {
-        std::vector<std::pair<QString, Pos>> names;
-        do {
-            const Pos pos = tok().pos;
-            names.emplace_back(ident(), pos);
-        } while (accept(","));
+        const std::vector<std::pair<QString, Pos>> names = identList();
         expect(":");
         const Type *t = parseType();
         std::optional<Value> init;
@@ -524,12 +531,9 @@ const Type *Compiler::enumType()
     expect("(");
     Type t;
     t.kind = Kind::Enum;
-    std::vector<std::pair<QString, Pos>> names;
-    do {
-        const Pos pos = tok().pos;
-        names.emplace_back(ident(), pos);
-        t.names << names.back().first;
-    } while (accept(","));
+    const std::vector<std::pair<QString, Pos>> names = identList();
+    for (const auto &entry : names)
+        t.names << entry.first;
     expect(")");
     t.hi = qint64(names.size()) - 1;
     const Type *type = tt.add(t);
@@ -628,11 +632,7 @@ const Type *Compiler::recordType()
     Type t;
     t.kind = Kind::Record;
     while (!at("end")) {
-        std::vector<std::pair<QString, Pos>> names;
-        do {
-            const Pos pos = tok().pos;
-            names.emplace_back(ident(), pos);
-        } while (accept(","));
+        const std::vector<std::pair<QString, Pos>> names = identList();
         expect(":");
         const Type *ft = parseType();
         for (const auto &[n, pos] : names) {

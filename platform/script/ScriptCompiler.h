@@ -73,6 +73,7 @@ private:
     bool accept(const char *sym);
     void expect(const char *sym);
     QString ident();
+    std::vector<std::pair<QString, Pos>> identList();
     void declare(const QString &name, Sym sym, const Pos &pos);
     const Sym *lookup(const QString &lower) const;
     int shadowedBuiltin(const Sym &host) const;

@@ -269,6 +269,27 @@ TEST(MkMediaDefaults, FollowTheExtension)
     EXPECT_EQ(Le32(reinterpret_cast<const uint8_t *>(bytes.constData()) + data + 4), 48048u * 4);
 }
 
+TEST(MkMediaBitRate, TheAskedRateReachesTheEncoder)
+{
+    av_log_set_level(AV_LOG_ERROR);
+    QTemporaryDir dir;
+    auto size = [&](const char *name, int bitRate) {
+        ClipOptions o;
+        o.path = dir.filePath(name).toStdString();
+        o.frames = 50;
+        o.audio = 0;
+        o.bitRate = bitRate;
+        const ClipResult r = WriteClip(o);
+        EXPECT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(DecodeClip(o.path).indices, Sequence(50));
+        return QFile(QString::fromStdString(o.path)).size();
+    };
+    const qint64 low = size("low.mp4", 100'000), high = size("high.mp4", 3'000'000);
+    // Two seconds at 100 kbit/s, give or take the headers and the encoder's slack.
+    EXPECT_LT(low, 2 * 100'000 / 8 * 2);
+    EXPECT_GT(high, 2 * low);
+}
+
 TEST(MkMediaRefuses, WhatItCannotWrite)
 {
     QTemporaryDir dir;
@@ -297,7 +318,7 @@ TEST(MkMediaTool, PrintsOneLineOrFailsWithOne)
     QTemporaryDir dir;
     QProcess p;
     p.start(tool, {dir.filePath("t.mp4"), "--size", "176x144", "--frames", "12", "--sar", "16:15",
-                   "--rate", "30000/1001", "--no-audio"});
+                   "--rate", "30000/1001", "--bitrate", "300", "--no-audio"});
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     EXPECT_EQ(p.readAllStandardOutput().count('\n'), 1);
@@ -306,10 +327,12 @@ TEST(MkMediaTool, PrintsOneLineOrFailsWithOne)
     EXPECT_EQ(av_cmp_q(d.sar, AVRational{16, 15}), 0);
     EXPECT_EQ(d.audioStreams, 0);
 
-    p.start(tool, {dir.filePath("t.mp4"), "--rate", "x"});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_NE(p.exitCode(), 0);
-    EXPECT_EQ(p.readAllStandardError().count('\n'), 1);
+    for (const QString &bad : {QStringLiteral("--rate"), QStringLiteral("--bitrate")}) {
+        p.start(tool, {dir.filePath("t.mp4"), bad, bad == "--rate" ? "x" : "0"});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_NE(p.exitCode(), 0) << bad.toStdString();
+        EXPECT_EQ(p.readAllStandardError().count('\n'), 1);
+    }
 }
 
 } // namespace

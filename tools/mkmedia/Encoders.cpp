@@ -70,7 +70,7 @@ std::string VideoEncoder::Open(const VideoSettings &s)
     c->pix_fmt = PickPixelFormat(codec, s.height);
     c->gop_size = s.gop;
     c->max_b_frames = s.bframes;
-    c->bit_rate = static_cast<int64_t>(s.width) * s.height * s.rate.num / s.rate.den / 3;
+    c->bit_rate = s.bitRate > 0 ? s.bitRate : static_cast<int64_t>(s.width) * s.height * s.rate.num / s.rate.den / 3;
     if (s.globalHeader)
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     TuneEncoder(c, s.encoder);

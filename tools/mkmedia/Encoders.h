@@ -22,6 +22,7 @@ struct VideoSettings {
     Rational sar;
     int gop = 12;
     int bframes = 0;
+    int bitRate = 0; // 0: a third of a bit per pixel
     bool globalHeader = false;
 };
 

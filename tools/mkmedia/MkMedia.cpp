@@ -147,6 +147,7 @@ Plan MakePlan(const ClipOptions &o)
         s.sar = o.sar.num > 0 && o.sar.den > 0 ? o.sar : Rational{1, 1};
         s.gop = o.gop > 0 ? o.gop : p.video.gop;
         s.bframes = o.bframes >= 0 ? o.bframes : p.video.bframes;
+        s.bitRate = o.bitRate;
         p.dv = s.encoder == "dvvideo";
         if (p.dv)
             ApplyDvConstraints(p, o);

@@ -26,6 +26,7 @@ struct ClipOptions {
     int frames = 0;
     int gop = -1;
     int bframes = -1;
+    int bitRate = 0;        // video bits per second; 0: a third of a bit per pixel
     Rational sar;           // sample aspect ratio
     int audio = -1;         // -1 default for the extension, 0 none, 1 with audio
     int dvType = 2;         // DV in AVI: 1 interleaved ('iavs'), 2 separate streams

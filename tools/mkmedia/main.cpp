@@ -14,7 +14,7 @@ namespace {
 
 const char kUsage[] =
     "usage: mkmedia OUT.ext [--codec NAME] [--size WxH] [--rate N/D] [--frames N] [--gop N]"
-    " [--bframes N] [--sar N:D] [--audio|--no-audio] [--dv-type 1|2]"
+    " [--bframes N] [--bitrate KBITS] [--sar N:D] [--audio|--no-audio] [--dv-type 1|2]"
     " [--dv-date \"YYYY-MM-DD hh:mm:ss\"]";
 
 bool ParseInt(const char *s, int &out)
@@ -54,6 +54,8 @@ std::string ParseOption(const std::string &opt, const char *value, mkmedia::Clip
         ok = ParseInt(value, o.gop) && o.gop > 0;
     else if (ok && opt == "--bframes")
         ok = ParseInt(value, o.bframes);
+    else if (ok && opt == "--bitrate")
+        ok = ParseInt(value, o.bitRate) && o.bitRate > 0 && (o.bitRate *= 1000, true);
     else if (ok && opt == "--dv-type")
         ok = ParseInt(value, o.dvType);
     else if (ok && opt == "--dv-date")

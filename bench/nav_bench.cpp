@@ -21,17 +21,9 @@
 // Each measurement runs in a fresh process (the benchmark runs itself again
 // with --child). The clips are written at run time into a temporary folder,
 // which also holds the settings the children may write, removed after.
-#include "KWPack/uNavMan.h"
-#include "platform/dshow/FilterCatalogue.h"
-#include "platform/dshow/Uuids.h"
-#include "platform/ffmpeg/FFmpegCommon.h"
-#include "platform/ffmpeg/FFmpegFilters.h"
-#include "platform/ffmpeg/VideoDecoder.h"
-#include "platform/render/RenderFilters.h"
-#include "platform/render/Vmr9Interfaces.h"
+#include "bench/BenchSupport.h"
 #include "tools/mkmedia/FrameIndex.h"
 #include "tools/mkmedia/MkMedia.h"
-#include "tools/probe/NavGraph.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -40,66 +32,19 @@ extern "C" {
 
 #include <QApplication>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
 #include <numeric>
-#include <random>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using ffmpeg::kHundredNs;
+using namespace bench;
 
 constexpr unsigned kSeed = 20240917;  // the same targets from run to run
-constexpr int kStepStartPastKey = 100;
-
-[[noreturn]] void Fail(const std::string &what) { throw std::runtime_error(what); }
-
-double MsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// CPU time of the calling thread: how much of a wait the UI thread spends busy.
-double ThreadCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-// One landing as a child saw it: the frame asked for, how long it took, the
-// index drawn in the picture shown (-1: none readable) and the frame the
-// side's own clock says it is on.
-struct Landing {
-    char kind = 'L';  // L landing, B step back, F step forward
-    int target = 0;
-    double ms = 0;
-    int shown = -1;
-    int position = -1;
-    double cpuMs = 0;  // the calling thread's CPU time meanwhile
-};
-
-void Report(const Landing &l)
-{
-    std::printf("%c %d %.3f %d %d %.3f\n", l.kind, l.target, l.ms, l.shown, l.position, l.cpuMs);
-    std::fflush(stdout);
-}
 
 // What a child is asked to do; passed on its command line.
 struct Job {
@@ -115,140 +60,11 @@ struct Job {
     std::string log;  // the child's stderr goes here (parent side only)
 };
 
-std::string JoinTargets(const std::vector<int> &targets)
-{
-    std::string text;
-    for (int t : targets) {
-        if (!text.empty())
-            text += ',';
-        text += std::to_string(t);
-    }
-    return text.empty() ? "-" : text;
-}
-
-std::vector<int> SplitTargets(const std::string &text)
-{
-    std::vector<int> targets;
-    std::stringstream in(text);
-    for (std::string item; std::getline(in, item, ',');)
-        if (item != "-")
-            targets.push_back(std::stoi(item));
-    return targets;
-}
-
-// The frames a step sequence visits: `steps` back from `start`, then as many
-// forward again. Both sides derive them the same way.
-std::vector<Landing> StepPlan(int start, int steps)
-{
-    std::vector<Landing> plan;
-    for (int i = 1; i <= steps; ++i)
-        plan.push_back({'B', std::max(0, start - i)});
-    for (int i = steps - 1; i >= 0; --i)
-        plan.push_back({'F', std::max(0, start - i)});
-    return plan;
-}
-
 // ---- Ours: the navigation manager on the program's graph --------------------------
-
-// The catalogue's preferred video decoder with the asked thread count.
-void SetDecoderThreads(int threads)
-{
-    FilterRegistration r;
-    if (!FindFilterRegistration(CLSID_VidstillVideoDecoder, &r))
-        Fail("the video decoder is not registered");
-    const CreateFunction make = r.create;
-    r.create = [make, threads](REFIID riid, void **ppv) -> HRESULT {
-        ComPtr<IBaseFilter> filter;
-        const HRESULT hr = make(IID_IBaseFilter, filter.ReleaseAndGetVoidAddress());
-        if (FAILED(hr))
-            return hr;
-        auto *decoder = dynamic_cast<CVideoDecoder *>(filter.Get());
-        if (!decoder)
-            return E_FAIL;
-        decoder->SetThreadCount(threads);
-        return filter->QueryInterface(riid, ppv);
-    };
-    RegisterFilter(r);
-}
-
-std::string SubtypeName(REFGUID subtype)
-{
-    if (subtype == MEDIASUBTYPE_I420)
-        return "I420";
-    if (subtype == MEDIASUBTYPE_YV12)
-        return "YV12";
-    if (subtype == MEDIASUBTYPE_NV12)
-        return "NV12";
-    if (subtype == MEDIASUBTYPE_RGB32)
-        return "RGB32";
-    return "other";
-}
-
-std::string RendererFormat(IBaseFilter *renderer)
-{
-    ComPtr<IEnumPins> pins;
-    ComPtr<IPin> pin;
-    CMediaType mt;
-    if (FAILED(renderer->EnumPins(pins.ReleaseAndGetAddressOf()))
-        || pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) != S_OK || FAILED(pin->ConnectionMediaType(&mt)))
-        Fail("the renderer is not connected");
-    return SubtypeName(mt.Subtype());
-}
-
-// The index drawn in the picture the renderer shows now.
-int ShownIndex(IBaseFilter *renderer)
-{
-    BYTE *dib = nullptr;
-    if (FAILED(ComQuery<IVMRWindowlessControl9>(ComPtr<IBaseFilter>(renderer))->GetCurrentImage(&dib)) || !dib)
-        return -1;
-    const auto *h = reinterpret_cast<const BITMAPINFOHEADER *>(dib);
-    const int index = mkmedia::ReadFrameIndexFromDib(dib, h->biSize + h->biSizeImage);
-    CoTaskMemFree(dib);
-    return index;
-}
-
-template <class Move>
-Landing Timed(TNavMan &nav, IBaseFilter *renderer, Landing l, Move move)
-{
-    const double cpu = ThreadCpuMs();
-    const auto start = Clock::now();
-    move();
-    l.ms = MsSince(start);
-    l.cpuMs = ThreadCpuMs() - cpu;
-    l.shown = ShownIndex(renderer);
-    l.position = int((nav.CurrentPosition() + nav.FrameDuration / 2) / nav.FrameDuration);
-    return l;
-}
 
 void RunOurs(const Job &job)
 {
-    RegisterFFmpegFilters();
-    RegisterRenderFilters();
-    SetDecoderThreads(job.threads);
-    std::unique_ptr<TNavMan> nav(TKWActionComponent::New<TNavMan>());
-    ComPtr<IBaseFilter> renderer;
-    if (FAILED(CoCreateInstance(CLSID_VideoMixingRenderer9, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                renderer.ReleaseAndGetVoidAddress())))
-        Fail("no video renderer");
-    NavGraph graph(*nav, renderer.Get(), QString::fromStdString(job.file), job.audio);
-    if (job.audio && !graph.HasAudio())
-        Fail("the sound does not connect");
-    nav->SeekPrepos = job.prepos;
-    nav->WaitForStableState();
-    std::printf("format %s\n", RendererFormat(renderer.Get()).c_str());
-    const REFERENCE_TIME frame = nav->FrameDuration;
-    for (int target : job.targets)
-        Report(Timed(*nav, renderer.Get(), {'L', target}, [&] { nav->SeekPrecise(target * frame); }));
-    if (job.steps <= 0)
-        return;
-    nav->SeekPrecise(job.stepStart * frame);
-    for (const Landing &step : StepPlan(job.stepStart, job.steps))
-        Report(Timed(*nav, renderer.Get(), step, [&] {
-            if (step.kind == 'B')
-                nav->StepBackward(frame);
-            else
-                nav->StepForward(frame);
-        }));
+    bench::RunOurs({job.file, job.threads, job.prepos, job.audio, job.targets, job.stepStart, job.steps});
 }
 
 // ---- The floor: seek and decode by hand -------------------------------------------
@@ -283,24 +99,14 @@ private:
 
 FloorLoop::FloorLoop(const std::string &file, int threads, const std::string &format)
 {
-    AVFormatContext *fc = nullptr;
-    if (avformat_open_input(&fc, file.c_str(), nullptr, nullptr) < 0)
-        Fail("libavformat cannot open " + file);
-    m_format.reset(fc);
-    avformat_find_stream_info(fc, nullptr);
-    const AVCodec *decoder = nullptr;
-    m_stream = av_find_best_stream(fc, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
-    if (m_stream < 0 || !decoder)
-        Fail("no video stream");
-    const AVStream *s = fc->streams[m_stream];
+    VideoInput in = OpenVideo(file, threads);
+    m_format = std::move(in.format);
+    m_codec = std::move(in.codec);
+    m_stream = in.stream;
+    const AVStream *s = m_format->streams[m_stream];
     m_start = s->start_time != AV_NOPTS_VALUE ? s->start_time : 0;
     m_frameTicks = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(s->avg_frame_rate), s->time_base));
-    m_codec.reset(avcodec_alloc_context3(decoder));
-    avcodec_parameters_to_context(m_codec.get(), s->codecpar);
-    // As our decoder configures its context.
-    m_codec->thread_count = threads;
-    m_codec->thread_type = threads > 1 ? FF_THREAD_FRAME : 0;
-    if (avcodec_open2(m_codec.get(), decoder, nullptr) < 0)
+    if (avcodec_open2(m_codec.get(), m_codec->codec, nullptr) < 0)
         Fail("cannot open the decoder");
     m_out->format = PixelFormatOf(format);
     m_out->width = m_codec->width;
@@ -432,57 +238,16 @@ struct RunResult {
     std::vector<Landing> steps;
 };
 
-std::string RunChild(const Job &job)
-{
-    const std::vector<std::string> args = ChildArguments(job);
-    std::vector<char *> argv{const_cast<char *>("nav_bench")};
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    int fds[2];
-    if (pipe(fds) != 0)
-        Fail("pipe");
-    const pid_t pid = fork();
-    if (pid < 0)
-        Fail("fork");
-    if (pid == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        // Library chatter (no sound card, no runtime folder) stays out of the table.
-        const int log = job.log.empty() ? -1 : open(job.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (log >= 0)
-            dup2(log, STDERR_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        execv("/proc/self/exe", argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
-        out.append(buf, size_t(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::ifstream log(job.log);
-        std::fprintf(stderr, "%s", std::string(std::istreambuf_iterator<char>(log), {}).c_str());
-        Fail("the " + job.side + " run failed on " + job.file);
-    }
-    return out;
-}
-
 RunResult Spawn(const Job &job)
 {
     RunResult r;
-    std::istringstream in(RunChild(job));
+    std::istringstream in(RunSelf(ChildArguments(job), job.log));
     for (std::string line; std::getline(in, line);) {
         Landing l;
         char format[32] = {};
         if (std::sscanf(line.c_str(), "format %31s", format) == 1)
             r.format = format;
-        else if (std::sscanf(line.c_str(), "%c %d %lf %d %d %lf", &l.kind, &l.target, &l.ms, &l.shown, &l.position,
-                             &l.cpuMs) == 6)
+        else if (ParseLanding(line, l))
             (l.kind == 'L' ? r.landings : r.steps).push_back(l);
     }
     if (r.landings.size() != job.targets.size() || r.steps.size() != size_t(2 * job.steps))
@@ -491,65 +256,6 @@ RunResult Spawn(const Job &job)
 }
 
 // ---- The clips ----------------------------------------------------------------------
-
-// What the parent knows of a clip, from its packets alone.
-struct ClipInfo {
-    std::string file;
-    std::string label;
-    int frames = 0;
-    REFERENCE_TIME frameDuration = 0;
-    std::vector<int> keys;  // key frames, by frame number
-    int keyInterval = 0;   // the longest distance between key frames
-    bool audio = false;
-};
-
-int FrameNumber(int64_t pts, int64_t start, AVRational tb, REFERENCE_TIME frame)
-{
-    const REFERENCE_TIME t = av_rescale_q(pts - start, tb, kHundredNs);
-    return int((t + frame / 2) / frame);
-}
-
-void ReadPackets(AVFormatContext *fc, int stream, ClipInfo &info)
-{
-    const AVStream *s = fc->streams[stream];
-    const int64_t start = s->start_time != AV_NOPTS_VALUE ? s->start_time : 0;
-    ffmpeg::PacketPtr packet = ffmpeg::MakePacket();
-    while (av_read_frame(fc, packet.get()) >= 0) {
-        if (packet->stream_index == stream) {
-            ++info.frames;
-            if ((packet->flags & AV_PKT_FLAG_KEY) && packet->pts != AV_NOPTS_VALUE)
-                info.keys.push_back(FrameNumber(packet->pts, start, s->time_base, info.frameDuration));
-        }
-        av_packet_unref(packet.get());
-    }
-    std::sort(info.keys.begin(), info.keys.end());
-    if (info.keys.empty() || info.keys.front() != 0)
-        Fail(info.file + " does not start with a key frame");
-    info.keyInterval = info.frames - info.keys.back();
-    for (size_t i = 1; i < info.keys.size(); ++i)
-        info.keyInterval = std::max(info.keyInterval, info.keys[i] - info.keys[i - 1]);
-}
-
-ClipInfo Inspect(const std::string &file, const std::string &label)
-{
-    ClipInfo info;
-    info.file = file;
-    info.label = label;
-    AVFormatContext *raw = nullptr;
-    if (avformat_open_input(&raw, file.c_str(), nullptr, nullptr) < 0)
-        Fail("libavformat cannot open " + file);
-    ffmpeg::FormatPtr fc(raw);
-    avformat_find_stream_info(raw, nullptr);
-    const int stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (stream < 0 || raw->streams[stream]->avg_frame_rate.num <= 0)
-        Fail(file + " has no video stream with a frame rate");
-    info.frameDuration = av_rescale_q(1, av_inv_q(raw->streams[stream]->avg_frame_rate), kHundredNs);
-    info.audio = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0;
-    ReadPackets(raw, stream, info);
-    if (info.frames < 8)
-        Fail(file + " is too short");
-    return info;
-}
 
 ClipInfo WriteBenchClip(const std::string &folder, int gop)
 {
@@ -579,28 +285,6 @@ struct Options {
     std::string clip;
 };
 
-std::vector<int> RandomTargets(const ClipInfo &clip, int count)
-{
-    // Not the last two frames: a precise seek there is a jump to the end.
-    std::mt19937 random(kSeed);
-    std::uniform_int_distribution<int> frame(1, clip.frames - 3);
-    std::vector<int> targets;
-    for (int i = 0; i < count; ++i)
-        targets.push_back(frame(random));
-    return targets;
-}
-
-// A hundred frames past the last key frame before a third of the clip, when
-// the clip is long enough.
-int StepStart(const ClipInfo &clip)
-{
-    int key = 0;
-    for (int k : clip.keys)
-        if (k <= clip.frames / 3)
-            key = k;
-    return std::min(key + kStepStartPastKey, clip.frames - 3);
-}
-
 REFERENCE_TIME Prepos(const Options &o, const ClipInfo &clip)
 {
     if (o.preposMs >= 0)
@@ -617,15 +301,6 @@ int PicturesFrom(const ClipInfo &clip, int target, int seekFrame)
         if (k <= seekFrame)
             key = k;
     return target - key + 1;
-}
-
-double Median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 // Per landing, the median of the runs; misses counted over every run.
@@ -775,7 +450,7 @@ std::vector<Side> RunSides(const Options &o, const Plan &p, const std::string &l
 // Returns the landings on a wrong frame.
 int BenchClip(const Options &o, const ClipInfo &clip, const std::string &folder)
 {
-    const Plan p{clip, RandomTargets(clip, o.targets), StepStart(clip), Prepos(o, clip)};
+    const Plan p{clip, RandomTargets(clip, o.targets, kSeed), StepStart(clip), Prepos(o, clip)};
     std::string format;
     const std::vector<Side> sides = RunSides(o, p, folder + "/child.log", format);
     PrintPlan(o, p, format);
@@ -829,17 +504,6 @@ Options Parse(int argc, char **argv)
     return o;
 }
 
-// The children's settings go to the temporary folder, never the user's; the
-// sound goes to the clock-keeping silent sink unless VIDSTILL_AUDIO says
-// otherwise, so the machine's sound device does not change the numbers.
-void IsolateSettings(const std::string &folder)
-{
-    setenv("HOME", folder.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
-    setenv("VIDSTILL_REGISTRY", (folder + "/HKCU.reg").c_str(), 1);
-    setenv("VIDSTILL_AUDIO", "silent", 0);
-}
-
 int Bench(const Options &o, const std::string &folder)
 {
     IsolateSettings(folder);
@@ -861,25 +525,10 @@ int Bench(const Options &o, const std::string &folder)
 
 int main(int argc, char **argv)
 {
-    try {
-        if (argc > 1 && std::string(argv[1]) == "--child")
-            return Child(argc, argv);
+    return BenchMain("nav_bench", argc, argv, Child, [](int argc, char **argv) {
         const Options o = Parse(argc, argv);
         av_log_set_level(AV_LOG_QUIET);  // the clip writer's encoder chatter
-        std::string folder = (std::filesystem::temp_directory_path() / "nav_bench.XXXXXX").string();
-        if (!mkdtemp(folder.data()))
-            Fail("cannot make a temporary folder");
-        int status = 1;
-        try {
-            status = Bench(o, folder);
-        } catch (...) {
-            std::filesystem::remove_all(folder);
-            throw;
-        }
-        std::filesystem::remove_all(folder);
-        return status;
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "nav_bench: %s\n", e.what());
-        return 1;
-    }
+        const TempFolder folder("nav_bench");
+        return Bench(o, folder.path());
+    });
 }

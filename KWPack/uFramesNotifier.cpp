@@ -11,6 +11,13 @@ TFramesNotifier::TFramesNotifier()
 {
 }
 
+HRESULT TFramesNotifier::NonDelegatingQueryInterface(REFIID riid, void **ppv)
+{
+    if (riid == IID_IPictureGate)
+        return GetInterface(static_cast<IPictureGate *>(this), ppv);
+    return CTransInPlaceFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
 void TFramesNotifier::SetTarget(int slot, REFERENCE_TIME t)
 {
     if (slot < 0 || slot > 1)
@@ -110,10 +117,14 @@ HRESULT TFramesNotifier::Transform(IMediaSample *pSample)
 {
     const REFERENCE_TIME now = MediaTimeOf(pSample);
     CurrentTime = now;
-    CheckTargets(now);
+    // Unwritten: the decoder was told it would be swallowed. Were a target
+    // moved under it meanwhile, the next picture reaches it instead.
+    const bool unwritten = pSample->IsPreroll() == S_OK && pSample->GetActualDataLength() == 0;
+    if (!unwritten)
+        CheckTargets(now);
     ReportTime(now);
     FResync = false;
-    return PassFrames ? S_OK : S_FALSE;
+    return PassFrames && !unwritten ? S_OK : S_FALSE;
 }
 
 REFERENCE_TIME TFramesNotifier::MediaTimeOf(IMediaSample *sample)
@@ -125,6 +136,53 @@ REFERENCE_TIME TFramesNotifier::MediaTimeOf(IMediaSample *sample)
     if (FResync)
         FTimeBase = start;
     return FSegmentStart + std::llround(double(start - FTimeBase) * FRate);
+}
+
+// ---- What the decoder may spare ------------------------------------------------------
+
+bool TFramesNotifier::MediaTimeOf(REFERENCE_TIME start, REFERENCE_TIME *media)
+{
+    if (FResync)
+        return false;  // the next picture sets the time base
+    *media = FSegmentStart + std::llround(double(start - FTimeBase) * FRate);
+    return true;
+}
+
+bool TFramesNotifier::SampleTimeOf(REFERENCE_TIME media, REFERENCE_TIME *start)
+{
+    if (FResync)
+        return false;
+    *start = FTimeBase + std::llround(double(media - FSegmentStart) / FRate);
+    return true;
+}
+
+bool TFramesNotifier::AdoptTimeBase(REFERENCE_TIME start)
+{
+    if (!FResync)
+        return false;
+    FTimeBase = start;
+    FResync = false;
+    return true;
+}
+
+bool TFramesNotifier::PendingTarget(REFERENCE_TIME *target)
+{
+    if (PassFrames || !FArmed[0])
+        return false;
+    *target = FTargets[0];
+    return true;
+}
+
+// As Transform would decide: no armed target reached, and pictures held back.
+bool TFramesNotifier::Swallows(REFERENCE_TIME media)
+{
+    if (PassFrames || !FArmed[0])
+        return false;
+    const REFERENCE_TIME half = FrameDuration / 2;
+    for (size_t slot = 0; slot < 2; ++slot)
+        if (FArmed[slot] && FTargets[slot] - half < media)
+            return false;
+    return true;
 }
 
 void TFramesNotifier::CheckTargets(REFERENCE_TIME now)

@@ -15,6 +15,10 @@
 // the navigation window are posted, each carrying its own copy of the text;
 // those to the video window are sent and point into the filter's ring.
 //
+// Our decoders ask it (IPictureGate) which pictures it will swallow and send
+// those unwritten: such a picture counts for the time and its reports but
+// never reaches a target and never passes, whatever the switches say by then.
+//
 // Threads and locks: the switches, targets, windows, CurrentTime and
 // FrameDuration are atomics shared by the UI thread and the streaming thread.
 // The time base, the segment and the ring belong to the streaming thread
@@ -24,6 +28,7 @@
 #include "KWPack/uMediaFormats.h"
 
 #include "platform/base/MessageWindow.h"
+#include "platform/dshow/PictureGate.h"
 #include "platform/dshow/TransInPlace.h"
 
 #include <QString>
@@ -49,7 +54,7 @@ inline constexpr UINT WM_NAV_TARGETREACHED = 0x2422;
 inline constexpr UINT WM_VIDEO_FRAMETIME = 0x241A;
 // (WM_NAV_FRAMEDURATION 0x2421 is the stream notifier's too: uNotifier.h.)
 
-class TFramesNotifier final : public CTransInPlaceFilter {
+class TFramesNotifier final : public CTransInPlaceFilter, public IPictureGate {
 public:
     static constexpr int kRingSize = 100;
     // The frame duration of a video type that declares none: 100 a second.
@@ -57,6 +62,9 @@ public:
 
     // UI thread.
     TFramesNotifier();
+
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void **ppv) override;
 
     // ---- Used by the navigation and video managers (UI thread) ----
     void SetNotify(bool on) { NotifyOn = on; }
@@ -91,6 +99,14 @@ public:
     HRESULT Stop() override;
     // Streaming thread.
     HRESULT Transform(IMediaSample *pSample) override;
+
+    // ---- IPictureGate (the decoder's streaming thread) ----
+    bool MediaTimeOf(REFERENCE_TIME start, REFERENCE_TIME *media) override;
+    bool SampleTimeOf(REFERENCE_TIME media, REFERENCE_TIME *start) override;
+    bool AdoptTimeBase(REFERENCE_TIME start) override;
+    bool PendingTarget(REFERENCE_TIME *target) override;
+    bool Swallows(REFERENCE_TIME media) override;
+    REFERENCE_TIME HalfFrame() override { return FrameDuration / 2; }
 
 private:
     REFERENCE_TIME MediaTimeOf(IMediaSample *sample);

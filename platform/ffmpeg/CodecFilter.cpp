@@ -39,6 +39,8 @@ HRESULT CCodecFilter::Receive(IMediaSample *pSample)
     Stamp(pSample, packet.get());
     if (pSample->IsDiscontinuity() == S_OK)
         m_discontinuity = true;
+    if (!Admit(packet.get()))
+        return S_OK;
     return Decode(packet.get());
 }
 
@@ -51,6 +53,7 @@ HRESULT CCodecFilter::EndOfStream()
 {
     CAutoLock lock(m_csReceive);
     if (m_codec) {
+        BeforeDrain();
         Decode(nullptr);
         avcodec_flush_buffers(m_codec.get());
         DeliverKept();
@@ -63,9 +66,9 @@ HRESULT CCodecFilter::EndFlush()
     {
         // The upstream thread is out of Receive by now: the flush released it.
         CAutoLock lock(m_csReceive);
-        if (m_codec)
-            avcodec_flush_buffers(m_codec.get());
         ResetKept();
+        if (m_codec)
+            FlushCodec();
         m_nextTime = 0;  // untimed frames now belong to the new segment
         m_discontinuity = true;
     }

@@ -35,6 +35,13 @@ protected:
     // What is kept between frames (conversions, a frame not yet delivered)
     // is dropped (stop, flush).
     virtual void ResetKept() {}
+    // After Stamp: false leaves the packet undecoded.
+    virtual bool Admit(AVPacket *) { return true; }
+    // A flush ended: the decoder's state goes (a filter may put that off
+    // until it sees what comes next).
+    virtual void FlushCodec() { avcodec_flush_buffers(m_codec.get()); }
+    // Before end of stream drains the decoder.
+    virtual void BeforeDrain() {}
 
     ffmpeg::DecoderInput m_in;  // state lock (connection)
 

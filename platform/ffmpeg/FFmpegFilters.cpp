@@ -58,7 +58,10 @@ void RegisterFFmpegFilters()
                     {{MEDIATYPE_Stream, GUID_NULL}}, false, Factory([] { return new CMpeg2Demux(); })});
     const auto video = InputTypes(MEDIATYPE_Video, ffmpeg::VideoSubtypes());
     RegisterFilter({CLSID_VidstillVideoDecoder, L"Vidstill Video Decoder", MERIT_PREFERRED, video, false,
-                    Factory([] { return new CVideoDecoder(L"Vidstill Video Decoder", CLSID_VidstillVideoDecoder, 2); })});
+                    Factory([] {
+                        return new CVideoDecoder(L"Vidstill Video Decoder", CLSID_VidstillVideoDecoder,
+                                                 MachineDecoderThreads());
+                    })});
     RegisterFilter({CLSID_VidstillVideoDecoderST, L"Vidstill Video Decoder (single thread)", MERIT_NORMAL,
                     video, false, Factory([] {
                         return new CVideoDecoder(L"Vidstill Video Decoder (single thread)",
@@ -69,7 +72,10 @@ void RegisterFFmpegFilters()
         if (entry.codec == AV_CODEC_ID_H264)
             h264.emplace_back(MEDIATYPE_Video, entry.subtype);
     RegisterFilter({CLSID_SystemH264Decoder, L"DTV-DVD Video Decoder", MERIT_PREFERRED + 1, h264, false,
-                    Factory([] { return new CVideoDecoder(L"DTV-DVD Video Decoder", CLSID_SystemH264Decoder, 2); })});
+                    Factory([] {
+                        return new CVideoDecoder(L"DTV-DVD Video Decoder", CLSID_SystemH264Decoder,
+                                                 MachineDecoderThreads());
+                    })});
     RegisterFilter({CLSID_VidstillAudioDecoder, L"Vidstill Audio Decoder", MERIT_PREFERRED,
                     InputTypes(MEDIATYPE_Audio, ffmpeg::AudioSubtypes()), false,
                     Factory([] { return new CAudioDecoder(); })});

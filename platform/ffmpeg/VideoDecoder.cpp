@@ -129,12 +129,24 @@ HRESULT CVideoDecoder::SetMediaType(PIN_DIRECTION direction, const CMediaType *p
 {
     if (direction == PINDIR_INPUT) {
         m_in = DecoderInput();
+        if (!m_ownSettings)
+            m_settings = ReadVideoDecodingSettings();
+        // Another stream: no picture kept is one of it.
+        m_cache.SetCap(m_settings.cacheBytes);
+        m_cache.Clear();
         return ParseVideoType(*pmt, &m_in) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
     }
     m_outSubtype = pmt->Subtype();
     m_outWidth = m_in.width;
     m_outHeight = m_in.height;
     return S_OK;
+}
+
+void CVideoDecoder::SetDecodingSettings(const VideoDecodingSettings &settings)
+{
+    m_settings = settings;
+    m_ownSettings = true;
+    m_cache.SetCap(settings.cacheBytes);
 }
 
 HRESULT CVideoDecoder::DecideBufferSize(IMemAllocator *pAlloc, ALLOCATOR_PROPERTIES *pProp)
@@ -165,7 +177,19 @@ HRESULT CVideoDecoder::StartStreaming()
     const HRESULT hr = CCodecFilter::StartStreaming();
     auto order = ComQuery<ISampleTimeOrder>(ComPtr<IPin>(m_pInput->GetConnected()));
     m_decodingOrder = order && order->DecodingOrder();
+    const AVCodecDescriptor *codec = avcodec_descriptor_get(m_in.codec);
+    m_intraOnly = codec && (codec->props & AV_CODEC_PROP_INTRA_ONLY);
+    FindGate();
+    ForgetRun();
+    m_fresh = true;
     return hr;
+}
+
+HRESULT CVideoDecoder::StopStreaming()
+{
+    m_gate.Reset();
+    ForgetRun();
+    return CCodecFilter::StopStreaming();
 }
 
 void CVideoDecoder::Stamp(IMediaSample *sample, AVPacket *packet)
@@ -185,9 +209,8 @@ REFERENCE_TIME CVideoDecoder::PictureStart(const AVFrame *frame, REFERENCE_TIME 
     return t0 == AV_NOPTS_VALUE ? m_nextTime : t0;
 }
 
-// The kept picture goes out with its stop cut back to `next` (the start of
-// the picture after it) when that comes first; a picture that ends before
-// the segment starts is dropped.
+// The kept picture goes out; a picture that ends before the segment starts
+// is dropped.
 HRESULT CVideoDecoder::DeliverKept()
 {
     ComPtr<IMediaSample> kept = std::move(m_kept);
@@ -202,41 +225,71 @@ HRESULT CVideoDecoder::DeliverKept()
     return m_pOutput->Deliver(kept.Get());
 }
 
+HRESULT CVideoDecoder::DeliverKeptBefore(REFERENCE_TIME next)
+{
+    if (!m_kept)
+        return S_OK;
+    REFERENCE_TIME k0 = 0, k1 = 0;
+    m_kept->GetTime(&k0, &k1);
+    if (k0 < next && next < k1)
+        m_kept->SetTime(&k0, &next);
+    return DeliverKept();
+}
+
 void CVideoDecoder::ResetKept()
 {
     m_sws.reset();
     m_kept.Reset();
 }
 
+REFERENCE_TIME CVideoDecoder::Duration(const AVFrame *frame) const
+{
+    if (m_in.frameDuration > 0)
+        return m_in.frameDuration;
+    return frame->pkt_duration > 0 ? frame->pkt_duration : 400000;
+}
+
 HRESULT CVideoDecoder::DeliverFrame(const AVFrame *frame)
 {
-    REFERENCE_TIME duration = m_in.frameDuration;
-    if (duration <= 0)
-        duration = frame->pkt_duration > 0 ? frame->pkt_duration : 400000;
+    const REFERENCE_TIME duration = Duration(frame);
     const double rate = m_pInput->CurrentRate();
     REFERENCE_TIME t0 = PictureStart(frame, duration);
     // Sample times run at the segment's rate; the duration is in media time.
     REFERENCE_TIME t1 = t0 + (rate > 0 ? static_cast<REFERENCE_TIME>(duration / rate) : duration);
     m_nextTime = t1;
-    if (m_kept) {
-        REFERENCE_TIME k0 = 0, k1 = 0;
-        m_kept->GetTime(&k0, &k1);
-        if (k0 < t0 && t0 < k1)
-            m_kept->SetTime(&k0, &t0);
-        const HRESULT hr = DeliverKept();
-        if (hr != S_OK)
-            return hr;
-    }
+    if (SeenAlready(frame, t0))
+        return S_OK;
+    const HRESULT hr = DeliverKeptBefore(t0);
+    if (hr != S_OK)
+        return hr;
+    if (t1 <= 0)
+        return S_OK;  // preroll: never shown, so never written
+    if (!m_runFirstShown)
+        m_runFirstShown = t0 + m_pInput->CurrentStartTime();
+    REFERENCE_TIME media = 0;
+    const bool unwritten = m_gate && m_settings.skipHidden && m_gate->MediaTimeOf(t0, &media)
+        && m_gate->Swallows(media);
+    return KeepPicture(frame, t0, t1, unwritten);
+}
+
+HRESULT CVideoDecoder::KeepPicture(const AVFrame *frame, REFERENCE_TIME t0, REFERENCE_TIME t1, bool unwritten)
+{
     ComPtr<IMediaSample> out;
     HRESULT hr = m_pOutput->GetDeliveryBuffer(out.ReleaseAndGetAddressOf(), nullptr, nullptr, 0);
     if (FAILED(hr))
         return hr;
-    BYTE *dst = nullptr;
-    out->GetPointer(&dst);
-    hr = WritePicture(frame, dst, out->GetSize());
-    if (FAILED(hr))
-        return S_OK;  // an odd picture is skipped, the stream goes on
-    out->SetActualDataLength(ImageSize(m_outSubtype, m_outWidth, m_outHeight));
+    if (unwritten) {
+        out->SetActualDataLength(0);  // the notifier swallows it unread
+        out->SetPreroll(TRUE);
+        ++m_counters.unwritten;
+    } else {
+        BYTE *dst = nullptr;
+        out->GetPointer(&dst);
+        if (FAILED(WritePicture(frame, dst, out->GetSize())))
+            return S_OK;  // an odd picture is skipped, the stream goes on
+        out->SetActualDataLength(ImageSize(m_outSubtype, m_outWidth, m_outHeight));
+        out->SetPreroll(FALSE);
+    }
     out->SetTime(&t0, &t1);
     out->SetSyncPoint(frame->key_frame != 0);
     m_kept = std::move(out);

@@ -1,0 +1,252 @@
+// The video decoder's sparing and serving: what it leaves undone for the
+// pictures a precise seek swallows, and how it serves a target from the
+// pictures it kept (VideoDecoder.h).
+#include "platform/ffmpeg/VideoDecoder.h"
+
+#include <algorithm>
+
+namespace {
+
+// Pictures just before a target are decoded whole, unreferenced ones too,
+// when the cache can keep them: they are where steps back go.
+constexpr int64_t kStepWindow = 16;
+// At most this many packets are remembered for going on after a seek.
+constexpr size_t kMaxRemembered = 4096;
+
+} // namespace
+
+void CVideoDecoder::FindGate()
+{
+    m_gate.Reset();
+    IPin *peer = m_pOutput->GetConnected();
+    PIN_INFO info{};
+    if (!peer || FAILED(peer->QueryPinInfo(&info)) || !info.pFilter)
+        return;
+    m_gate = ComQuery<IPictureGate>(ComPtr<IBaseFilter>::Attach(info.pFilter));
+}
+
+bool CVideoDecoder::Reusing() const
+{
+    return m_gate && m_cache.Enabled() && m_pInput->CurrentRate() == 1.0;
+}
+
+// The packet's stream time: its segment's start plus its sample time.
+int64_t CVideoDecoder::PacketTime(const AVPacket *packet) const
+{
+    const int64_t t = m_decodingOrder ? packet->dts : packet->pts;
+    return t == AV_NOPTS_VALUE ? t : t + m_pInput->CurrentStartTime();
+}
+
+void CVideoDecoder::ForgetRun()
+{
+    m_sent.clear();
+    m_keysSent = 0;
+    m_runKnown = true;
+    m_lastOut.reset();
+    m_runKey.reset();
+    m_runFirstShown.reset();
+    m_flushPending = false;
+    m_passingOver = false;
+}
+
+// A seek's flush: when the decoder may go on from its state afterwards, the
+// state stays until the first packet shows whether it can.
+void CVideoDecoder::FlushCodec()
+{
+    m_fresh = true;
+    m_shownUpTo.reset();
+    m_passingOver = false;
+    if (Reusing() && m_runKnown && !m_intraOnly) {
+        m_flushPending = true;
+        return;
+    }
+    avcodec_flush_buffers(m_codec.get());
+    ForgetRun();
+}
+
+void CVideoDecoder::SettleCodec()
+{
+    if (!m_flushPending)
+        return;
+    avcodec_flush_buffers(m_codec.get());
+    ForgetRun();
+}
+
+void CVideoDecoder::BeforeDrain() { SettleCodec(); }
+
+bool CVideoDecoder::Admit(AVPacket *packet)
+{
+    if (m_fresh) {
+        m_fresh = false;
+        if (!Serve(packet))
+            SettleCodec();
+        if (m_pInput->IsFlushing())
+            return false;  // the served picture was flushed away: so is this packet
+    }
+    if (m_passingOver) {
+        if (m_resumeAt < m_sent.size() && PacketTime(packet) == m_sent[m_resumeAt].time) {
+            ++m_resumeAt;
+            ++m_counters.passedOver;
+            return false;
+        }
+        m_passingOver = false;
+        if (m_resumeAt < m_sent.size())
+            SettleCodec();  // not what was sent before: from this key frame again
+        m_flushPending = false;
+    }
+    const bool decode = Spare(packet);
+    if (decode)
+        Remember(packet);
+    return decode;
+}
+
+void CVideoDecoder::Remember(const AVPacket *packet)
+{
+    const int64_t t = PacketTime(packet);
+    if (t == AV_NOPTS_VALUE) {
+        m_runKnown = false;
+        return;
+    }
+    const bool key = packet->flags & AV_PKT_FLAG_KEY;
+    if (m_sent.empty() && !m_runKey && key)
+        m_runKey = t;
+    // The last two groups of pictures are enough to go on after a step.
+    if ((key && m_keysSent >= 2) || m_sent.size() >= kMaxRemembered) {
+        do {
+            m_keysSent -= m_sent.front().key ? 1 : 0;
+            m_sent.pop_front();
+        } while (!m_sent.empty() && !m_sent.front().key);
+    }
+    m_sent.push_back({t, key});
+    m_keysSent += key ? 1 : 0;
+}
+
+// Unreferenced pictures well before what is waited for are not decoded; with
+// an intra-only codec no hidden picture is.
+bool CVideoDecoder::Spare(AVPacket *packet)
+{
+    m_codec->skip_frame = AVDISCARD_DEFAULT;
+    if (!m_gate || !m_settings.skipHidden || (m_decodingOrder && !m_intraOnly))
+        return true;
+    REFERENCE_TIME limit = 0, media = 0;
+    if (m_gate->PendingTarget(&limit))
+        limit -= m_gate->HalfFrame();
+    else if (m_shownUpTo)
+        limit = *m_shownUpTo;
+    else
+        return true;
+    const int64_t t = m_decodingOrder ? packet->dts : packet->pts;
+    if (t == AV_NOPTS_VALUE || !m_gate->MediaTimeOf(t, &media))
+        return true;
+    const int64_t pictureBytes = std::max<int64_t>(1, int64_t(m_outWidth) * m_outHeight * 3 / 2);
+    const int64_t window = std::min(kStepWindow, m_cache.Cap() / pictureBytes);
+    if (media >= limit - window * std::max<REFERENCE_TIME>(m_in.frameDuration, 1))
+        return true;
+    if (m_intraOnly) {
+        ++m_counters.undecoded;
+        return false;
+    }
+    m_codec->skip_frame = AVDISCARD_NONREF;
+    ++m_counters.unreferenced;
+    return true;
+}
+
+// After a seek: the decoder may go on from its state when the splitter sends
+// again, from one of their key frames, packets it was sent, and every picture
+// it gave out past `served` is kept, to be sent again in order.
+bool CVideoDecoder::CanResume(const AVPacket *first, REFERENCE_TIME served)
+{
+    if (!m_flushPending || !m_runKnown || !(first->flags & AV_PKT_FLAG_KEY) || !m_lastOut)
+        return false;
+    const int64_t t = PacketTime(first);
+    const auto at = std::find_if(m_sent.begin(), m_sent.end(), [t](const Sent &s) { return s.key && s.time == t; });
+    if (at == m_sent.end())
+        return false;
+    const REFERENCE_TIME half = m_gate->HalfFrame();
+    const REFERENCE_TIME step = std::max<REFERENCE_TIME>(2 * half, 1);
+    for (REFERENCE_TIME m = served + step; m < *m_lastOut + half; m += step)
+        if (!m_cache.Find(m, half, nullptr))
+            return false;
+    m_resumeAt = size_t(at - m_sent.begin());
+    return true;
+}
+
+// The first packet after a seek: a target the cache holds is served.
+bool CVideoDecoder::Serve(const AVPacket *first)
+{
+    REFERENCE_TIME target = 0, at = 0, start = 0;
+    if (!Reusing() || !m_gate->PendingTarget(&target))
+        return false;
+    const REFERENCE_TIME half = m_gate->HalfFrame();
+    if (!m_cache.Find(target, half, &at) || !MapServed(first, at, &start))
+        return false;
+    const bool resume = CanResume(first, at);
+    if (resume) {
+        m_passingOver = true;
+        ++m_counters.resumed;
+    } else {
+        SettleCodec();
+    }
+    ++m_counters.served;
+    const REFERENCE_TIME last = resume ? std::max(at, *m_lastOut) : at;
+    m_shownUpTo = last;
+    if (Replay(at) != S_OK)
+        return true;
+    // Then what the decoder gave out after it, each delivering the one
+    // before. Without those the served picture waits for the decoder's next
+    // one when it goes on from its state (a step forward finds that one kept
+    // in turn), and goes at once when it starts again from a key frame.
+    const REFERENCE_TIME step = std::max<REFERENCE_TIME>(2 * half, 1);
+    for (REFERENCE_TIME m = at + step; m < last + half; m += step)
+        if (Replay(m) != S_OK)
+            return true;
+    if (!resume || *m_lastOut < at - half)
+        DeliverKept();
+    return true;
+}
+
+// The served picture's sample time. A segment starting at 0 takes its time
+// base from its first picture: when the splitter sends again the key frame
+// the decoder's run began with, that picture is known.
+bool CVideoDecoder::MapServed(const AVPacket *first, REFERENCE_TIME at, REFERENCE_TIME *start)
+{
+    if (m_gate->SampleTimeOf(at, start))
+        return true;
+    const bool sameKey = m_pInput->CurrentStartTime() == 0 && (first->flags & AV_PKT_FLAG_KEY) && m_runKey
+        && PacketTime(first) == *m_runKey && m_runFirstShown;
+    return sameKey && m_gate->AdoptTimeBase(*m_runFirstShown) && m_gate->SampleTimeOf(at, start);
+}
+
+// The kept picture nearest `media` goes the way of a decoded one.
+HRESULT CVideoDecoder::Replay(REFERENCE_TIME media)
+{
+    REFERENCE_TIME at = 0, t0 = 0;
+    const AVFrame *picture = m_cache.Find(media, m_gate->HalfFrame(), &at);
+    if (!picture || !m_gate->SampleTimeOf(at, &t0))
+        return E_FAIL;
+    const HRESULT hr = DeliverKeptBefore(t0);
+    if (hr != S_OK)
+        return hr;
+    const REFERENCE_TIME t1 = t0 + Duration(picture);
+    if (t1 <= 0)
+        return S_OK;
+    return KeepPicture(picture, t0, t1, false);
+}
+
+// Every picture the decoder gives out is kept; those delivered already since
+// the seek (served from the cache) are not delivered again.
+bool CVideoDecoder::SeenAlready(const AVFrame *frame, REFERENCE_TIME t0)
+{
+    REFERENCE_TIME media = 0;
+    if (!m_gate || !m_gate->MediaTimeOf(t0, &media))
+        return false;
+    m_lastOut = media;
+    if (m_cache.Enabled())
+        m_cache.Keep(media, frame);
+    if (m_shownUpTo) {
+        if (media < *m_shownUpTo + m_gate->HalfFrame())
+            return true;
+        m_shownUpTo.reset();
+    }
+    return false;
+}

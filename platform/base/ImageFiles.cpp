@@ -3,6 +3,7 @@
 #include "platform/registry/Registry.h"
 
 #include <QDir>
+#include <QSysInfo>
 #include <QFile>
 #include <QFileInfo>
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <vector>
 
 
 // jpeglib.h needs size_t and FILE declared first.
@@ -111,9 +113,12 @@ void Grow(j_compress_ptr cinfo, qsizetype used, qsizetype size)
     d->pub.free_in_buffer = static_cast<size_t>(size - used);
 }
 
+// A quarter byte per pixel holds most pictures at high quality: one
+// allocation, seldom a second.
 void InitDestination(j_compress_ptr cinfo)
 {
-    Grow(cinfo, 0, kFirstChunk);
+    const qsizetype guess = qsizetype(cinfo->image_width) * qsizetype(cinfo->image_height) / 4;
+    Grow(cinfo, 0, std::max(kFirstChunk, guess));
 }
 
 boolean EmptyOutputBuffer(j_compress_ptr cinfo)
@@ -131,9 +136,33 @@ void TermDestination(j_compress_ptr cinfo)
     d->bytes->truncate(d->bytes->size() - static_cast<qsizetype>(d->pub.free_in_buffer));
 }
 
-// longjmp leaves this frame: nothing here has a destructor to skip.
-bool Compress(jpeg_compress_struct *cinfo, ErrorManager *err, MemoryDestination *dest, const QImage *rgb,
-              int quality)
+// The pixel layouts libjpeg-turbo reads as they are: no conversion first.
+bool JpegInput(QImage::Format format, J_COLOR_SPACE *space, int *components)
+{
+    switch (format) {
+    case QImage::Format_RGB32:  // 0xffRRGGBB: B, G, R, X in memory on little-endian machines
+        if (QSysInfo::ByteOrder != QSysInfo::LittleEndian)
+            return false;
+        *space = JCS_EXT_BGRX;
+        *components = 4;
+        return true;
+    case QImage::Format_RGB888:
+        *space = JCS_RGB;
+        *components = 3;
+        return true;
+    case QImage::Format_BGR888:
+        *space = JCS_EXT_BGR;
+        *components = 3;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// longjmp leaves this frame: nothing here has a destructor to skip. `rows`
+// points to every row of the picture.
+bool Compress(jpeg_compress_struct *cinfo, ErrorManager *err, MemoryDestination *dest, const QImage *image,
+              JSAMPROW *rows, int quality)
 {
     if (setjmp(err->jump)) {
         jpeg_destroy_compress(cinfo);
@@ -141,10 +170,9 @@ bool Compress(jpeg_compress_struct *cinfo, ErrorManager *err, MemoryDestination 
     }
     jpeg_create_compress(cinfo);
     cinfo->dest = &dest->pub;
-    cinfo->image_width = static_cast<JDIMENSION>(rgb->width());
-    cinfo->image_height = static_cast<JDIMENSION>(rgb->height());
-    cinfo->input_components = 3;
-    cinfo->in_color_space = JCS_RGB;
+    cinfo->image_width = static_cast<JDIMENSION>(image->width());
+    cinfo->image_height = static_cast<JDIMENSION>(image->height());
+    JpegInput(image->format(), &cinfo->in_color_space, &cinfo->input_components);
     jpeg_set_defaults(cinfo);
     jpeg_set_quality(cinfo, quality, TRUE);  // baseline tables at any quality
     // 4:2:0 whatever the library's default.
@@ -155,10 +183,8 @@ bool Compress(jpeg_compress_struct *cinfo, ErrorManager *err, MemoryDestination 
         cinfo->comp_info[c].v_samp_factor = 1;
     }
     jpeg_start_compress(cinfo, TRUE);
-    while (cinfo->next_scanline < cinfo->image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(rgb->constScanLine(static_cast<int>(cinfo->next_scanline)));
-        jpeg_write_scanlines(cinfo, &row, 1);
-    }
+    while (cinfo->next_scanline < cinfo->image_height)
+        jpeg_write_scanlines(cinfo, rows + cinfo->next_scanline, cinfo->image_height - cinfo->next_scanline);
     jpeg_finish_compress(cinfo);
     jpeg_destroy_compress(cinfo);
     return true;
@@ -214,11 +240,17 @@ QByteArray EncodeJpeg(const QImage &image, int quality, QString *error)
         SetError(error, QStringLiteral("The image is empty"));
         return {};
     }
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    J_COLOR_SPACE space = JCS_RGB;
+    int components = 3;
+    const QImage rgb = JpegInput(image.format(), &space, &components) ? image
+                                                                      : image.convertToFormat(QImage::Format_RGB888);
     if (rgb.isNull()) {
         SetError(error, QStringLiteral("Not enough memory to convert the image"));
         return {};
     }
+    std::vector<JSAMPROW> rows(static_cast<size_t>(rgb.height()));
+    for (int y = 0; y < rgb.height(); ++y)
+        rows[static_cast<size_t>(y)] = const_cast<JSAMPROW>(rgb.constScanLine(y));
     QByteArray bytes;
     jpeg_compress_struct cinfo{};
     ErrorManager err{};
@@ -230,7 +262,7 @@ QByteArray EncodeJpeg(const QImage &image, int quality, QString *error)
     dest.pub.empty_output_buffer = EmptyOutputBuffer;
     dest.pub.term_destination = TermDestination;
     dest.bytes = &bytes;
-    if (!Compress(&cinfo, &err, &dest, &rgb, std::clamp(quality, 1, 100))) {
+    if (!Compress(&cinfo, &err, &dest, &rgb, rows.data(), std::clamp(quality, 1, 100))) {
         SetError(error, QStringLiteral("JPEG: ") + QString::fromLocal8Bit(err.message));
         return {};
     }

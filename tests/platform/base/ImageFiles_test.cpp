@@ -161,6 +161,22 @@ TEST(ImageFiles, JpegIsBaseline420DecodesCloseAndShowsItsQuality)
     EXPECT_EQ(EncodeJpeg(image, 1000), EncodeJpeg(image, 100));
 }
 
+// Layouts the encoder reads directly and those it converts first give the
+// same file; an odd size checks the last rows and columns.
+TEST(ImageFiles, JpegIsTheSameWhateverThePixelLayout)
+{
+    const QImage rgb32 = TestPicture(203, 117).convertToFormat(QImage::Format_RGB32);
+    const QByteArray reference = EncodeJpeg(rgb32.convertToFormat(QImage::Format_RGB888), 90);
+    ASSERT_FALSE(reference.isEmpty());
+    for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_BGR888, QImage::Format_ARGB32,
+                                  QImage::Format_RGB16}) {
+        const QImage image = rgb32.convertToFormat(format);
+        const QImage back = image.convertToFormat(QImage::Format_RGB888);
+        EXPECT_EQ(EncodeJpeg(image, 90), EncodeJpeg(back, 90)) << "format " << int(format);
+    }
+    EXPECT_EQ(EncodeJpeg(rgb32, 90), reference);
+}
+
 TEST(ImageFiles, RefusedImagesAndFoldersGiveAReasonAndNoFile)
 {
     QTemporaryDir dir;

@@ -51,6 +51,7 @@ protected:
     REFERENCE_TIME m_nextTime = 0;  // for frames without a timestamp; 0 is the segment's start
     bool m_discontinuity = true;
 
-private:
+    // Streaming lock: one packet into the decoder (null: drain), every frame
+    // out delivered.
     HRESULT Decode(const AVPacket *packet);
 };

@@ -188,6 +188,7 @@ HRESULT CVideoDecoder::StartStreaming()
 HRESULT CVideoDecoder::StopStreaming()
 {
     m_gate.Reset();
+    m_held.clear();
     ForgetRun();
     return CCodecFilter::StopStreaming();
 }

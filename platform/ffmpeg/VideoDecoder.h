@@ -65,7 +65,7 @@ public:
         std::atomic<int64_t> resumed{0};     // ... after which the decoder went on from its own state
         std::atomic<int64_t> unwritten{0};   // pictures sent unwritten
         std::atomic<int64_t> unreferenced{0};  // packets decoded without their unreferenced pictures
-        std::atomic<int64_t> undecoded{0};   // packets of intra-only pictures not decoded
+        std::atomic<int64_t> undecoded{0};   // packets not decoded: intra-only, or before a later key frame
         std::atomic<int64_t> passedOver{0};  // packets decoded already, passed over after a seek
     };
     const Counters &Spared() const { return m_counters; }
@@ -99,7 +99,9 @@ private:
     HRESULT Replay(REFERENCE_TIME media);
     void ForgetRun();
     void SettleCodec();
-    bool Spare(AVPacket *packet);
+    bool FarBefore(const AVPacket *packet);
+    REFERENCE_TIME StepWindow(REFERENCE_TIME target);
+    void FeedHeld();
     void Remember(const AVPacket *packet);
     // Before delivery: keeps the picture, tells whether it was shown already.
     bool SeenAlready(const AVFrame *frame, REFERENCE_TIME t0);
@@ -138,6 +140,12 @@ private:
     // Pictures up to this media time were delivered since the seek: later
     // copies are kept but not delivered again.
     std::optional<REFERENCE_TIME> m_shownUpTo;
+    // Packets of hidden pictures far before the target, not decoded yet: a
+    // later key frame before the target makes them needless.
+    std::deque<ffmpeg::PacketPtr> m_held;
+    std::optional<REFERENCE_TIME> m_lastTarget;  // the target before the current one
+    REFERENCE_TIME m_windowTarget = -1;
+    REFERENCE_TIME m_window = 0;
     Counters m_counters;
 };
 

@@ -7,9 +7,9 @@
 
 namespace {
 
-// Pictures just before a target are decoded whole, unreferenced ones too,
-// when the cache can keep them: they are where steps back go.
-constexpr int64_t kStepWindow = 16;
+// Pictures just before a step back's target are decoded whole, unreferenced
+// ones too, when the cache can keep them: the next steps back go there.
+constexpr int64_t kStepWindow = 30;
 // At most this many packets are remembered for going on after a seek.
 constexpr size_t kMaxRemembered = 4096;
 
@@ -53,6 +53,7 @@ void CVideoDecoder::ForgetRun()
 // state stays until the first packet shows whether it can.
 void CVideoDecoder::FlushCodec()
 {
+    m_held.clear();
     m_fresh = true;
     m_shownUpTo.reset();
     m_passingOver = false;
@@ -72,7 +73,11 @@ void CVideoDecoder::SettleCodec()
     ForgetRun();
 }
 
-void CVideoDecoder::BeforeDrain() { SettleCodec(); }
+void CVideoDecoder::BeforeDrain()
+{
+    SettleCodec();
+    FeedHeld();
+}
 
 bool CVideoDecoder::Admit(AVPacket *packet)
 {
@@ -94,10 +99,44 @@ bool CVideoDecoder::Admit(AVPacket *packet)
             SettleCodec();  // not what was sent before: from this key frame again
         m_flushPending = false;
     }
-    const bool decode = Spare(packet);
-    if (decode)
-        Remember(packet);
-    return decode;
+    m_codec->skip_frame = AVDISCARD_DEFAULT;
+    if (FarBefore(packet)) {
+        if (m_intraOnly) {
+            ++m_counters.undecoded;
+            return false;
+        }
+        // Nothing after a key frame needs what came before it: what was
+        // held goes, and the decoder starts from the key frame as after a seek.
+        if (packet->flags & AV_PKT_FLAG_KEY) {
+            m_counters.undecoded += int64_t(m_held.size());
+            m_held.clear();
+            m_flushPending = true;
+            SettleCodec();
+        }
+        if (ffmpeg::PacketPtr copy{av_packet_clone(packet)}) {
+            m_held.push_back(std::move(copy));
+            return false;
+        }
+    }
+    FeedHeld();
+    Remember(packet);
+    return true;
+}
+
+// What was held is needed after all: decoded first, without the pictures
+// nothing refers to.
+void CVideoDecoder::FeedHeld()
+{
+    std::deque<ffmpeg::PacketPtr> held = std::move(m_held);
+    m_held.clear();
+    const AVDiscard skip = m_codec->skip_frame;
+    for (const ffmpeg::PacketPtr &packet : held) {
+        m_codec->skip_frame = AVDISCARD_NONREF;
+        ++m_counters.unreferenced;
+        Remember(packet.get());
+        Decode(packet.get());
+    }
+    m_codec->skip_frame = skip;
 }
 
 void CVideoDecoder::Remember(const AVPacket *packet)
@@ -121,34 +160,43 @@ void CVideoDecoder::Remember(const AVPacket *packet)
     m_keysSent += key ? 1 : 0;
 }
 
-// Unreferenced pictures well before what is waited for are not decoded; with
-// an intra-only codec no hidden picture is.
-bool CVideoDecoder::Spare(AVPacket *packet)
+// Whether a packet's picture is hidden (a precise seek swallows it, or it
+// was served already) and not among those just before: when the target is
+// a step back, those are decoded whole for the steps after it.
+bool CVideoDecoder::FarBefore(const AVPacket *packet)
 {
-    m_codec->skip_frame = AVDISCARD_DEFAULT;
     if (!m_gate || !m_settings.skipHidden || (m_decodingOrder && !m_intraOnly))
-        return true;
-    REFERENCE_TIME limit = 0, media = 0;
-    if (m_gate->PendingTarget(&limit))
+        return false;
+    REFERENCE_TIME limit = 0, window = 0, media = 0;
+    if (m_gate->PendingTarget(&limit)) {
+        window = StepWindow(limit);
         limit -= m_gate->HalfFrame();
-    else if (m_shownUpTo)
+    } else if (m_shownUpTo) {
         limit = *m_shownUpTo;
-    else
-        return true;
-    const int64_t t = m_decodingOrder ? packet->dts : packet->pts;
-    if (t == AV_NOPTS_VALUE || !m_gate->MediaTimeOf(t, &media))
-        return true;
-    const int64_t pictureBytes = std::max<int64_t>(1, int64_t(m_outWidth) * m_outHeight * 3 / 2);
-    const int64_t window = std::min(kStepWindow, m_cache.Cap() / pictureBytes);
-    if (media >= limit - window * std::max<REFERENCE_TIME>(m_in.frameDuration, 1))
-        return true;
-    if (m_intraOnly) {
-        ++m_counters.undecoded;
+        window = StepWindow(limit);
+    } else {
         return false;
     }
-    m_codec->skip_frame = AVDISCARD_NONREF;
-    ++m_counters.unreferenced;
-    return true;
+    const int64_t t = m_decodingOrder ? packet->dts : packet->pts;
+    if (t == AV_NOPTS_VALUE || !m_gate->MediaTimeOf(t, &media))
+        return false;
+    return media < limit - window;
+}
+
+// Steps back are ten times more likely to go on than landings: the pictures
+// before a target a little before the last one are kept for them.
+REFERENCE_TIME CVideoDecoder::StepWindow(REFERENCE_TIME target)
+{
+    if (target == m_windowTarget)
+        return m_window;
+    const REFERENCE_TIME frame = std::max<REFERENCE_TIME>(2 * m_gate->HalfFrame(), 1);
+    const int64_t pictureBytes = std::max<int64_t>(1, int64_t(m_outWidth) * m_outHeight * 3 / 2);
+    const REFERENCE_TIME window = std::min(kStepWindow, m_cache.Cap() / pictureBytes) * frame;
+    const bool stepBack = m_lastTarget && target < *m_lastTarget && target >= *m_lastTarget - 2 * window;
+    m_lastTarget = target;
+    m_windowTarget = target;
+    m_window = stepBack ? window : 0;
+    return m_window;
 }
 
 // After a seek: the decoder may go on from its state when the splitter sends

@@ -57,7 +57,8 @@ void CVideoDecoder::FlushCodec()
     m_fresh = true;
     m_shownUpTo.reset();
     m_passingOver = false;
-    if (Reusing() && m_runKnown && !m_intraOnly) {
+    // (The segment's rate is the streaming thread's: Serve checks it.)
+    if (m_gate && m_cache.Enabled() && m_runKnown && !m_intraOnly) {
         m_flushPending = true;
         return;
     }

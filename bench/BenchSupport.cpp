@@ -22,6 +22,7 @@ extern "C" {
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -101,6 +102,8 @@ pid_t StartProcess(const std::vector<std::string> &args, int stdoutFd, const std
             execv(argv[0], argv.data());
         else
             execvp(argv[0], argv.data());
+        const std::string error = "cannot run " + args.front() + ": " + std::strerror(errno) + "\n";
+        (void)!write(STDERR_FILENO, error.data(), error.size());
         _exit(127);
     }
     return pid;

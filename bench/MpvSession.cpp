@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <csignal>
 #include <thread>
 #include <vector>
@@ -40,7 +42,9 @@ MpvSession::MpvSession(const std::string &file, int threads, const std::string &
     // exact seek lands on the key frame after the target.
     if (mkmedia::ExtensionOf(file) == "mpg")
         argv.push_back("--hr-seek-demuxer-offset=1");
-    m_pid = StartProcess(argv, -1, folder + "/mpv.log");
+    m_log = folder + "/mpv.log";
+    std::ofstream(m_log, std::ios::trunc);
+    m_pid = StartProcess(argv, -1, m_log);
     // The file comes after the connection, so its first playback-restart cannot be missed.
     Connect(socket);
     Send({"observe_property", 1, "time-pos"});
@@ -79,10 +83,10 @@ void MpvSession::Connect(const std::string &socket)
         close(m_fd);
         m_fd = -1;
         if (waitpid(m_pid, nullptr, WNOHANG) == m_pid)
-            Fail("mpv ended at start (see mpv.log)");
+            Fail("mpv ended at start" + Said());
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    Fail("mpv opened no IPC socket");
+    Fail("mpv opened no IPC socket" + Said());
 }
 
 void MpvSession::Send(const QJsonArray &command, int id)
@@ -107,11 +111,11 @@ QJsonObject MpvSession::Next()
         }
         pollfd p{m_fd, POLLIN, 0};
         if (poll(&p, 1, kTimeoutMs) <= 0)
-            Fail("mpv did not answer in time after " + m_last);
+            Fail("mpv did not answer in time after " + m_last + Said());
         char buf[4096];
         const ssize_t n = read(m_fd, buf, sizeof buf);
         if (n <= 0)
-            Fail("mpv closed its socket");
+            Fail("mpv closed its socket" + Said());
         m_buffer.append(buf, size_t(n));
     }
 }
@@ -140,6 +144,14 @@ double MpvSession::TimePos()
     if (reply.value("error").toString() != "success")
         Fail("mpv has no time-pos");
     return reply.value("data").toDouble();
+}
+
+// What mpv wrote to stderr, for a failure's report (the folder goes with the run).
+std::string MpvSession::Said() const
+{
+    std::ifstream in(m_log);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    return text.empty() ? std::string() : ":\n" + text.substr(text.size() > 2000 ? text.size() - 2000 : 0);
 }
 
 long MpvSession::PeakKb() const { return PeakRssKb(m_pid); }

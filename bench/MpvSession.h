@@ -43,11 +43,13 @@ private:
     QJsonObject WaitFor(const std::function<bool(const QJsonObject &)> &match);
     QJsonObject WaitForEvent(const char *name);
     double TimePos();
+    std::string Said() const;
 
     pid_t m_pid = -1;
     int m_fd = -1;
     double m_fps = 25;
     std::string m_buffer;
+    std::string m_log;   // mpv's stderr
     std::string m_last;  // the last command, for a report
     int m_request = 100;
 };

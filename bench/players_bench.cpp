@@ -6,10 +6,7 @@
 // Ours runs in two modes: "ours" with the video decoder's settings at their
 // defaults, "ours-plain" with its picture cache and the skipping of pictures
 // a precise seek hides both turned off (the decoder's registry key in the
-// benchmark's own hive). mpv is driven over its JSON IPC socket: an exact
-// seek, frame-back-step and frame-step, each timed from the command to the
-// event saying the picture is there (playback-restart; for frame-step, which
-// does not seek, the change of time-pos).
+// benchmark's own hive). mpv is driven over its IPC socket (MpvSession.h).
 //
 //   players_bench [--targets N] [--steps N] [--runs R] [--threads T] [--prepos MS]
 //                 [--quick] [--only landing,steps,decode,jpeg,memory]
@@ -39,9 +36,9 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -267,6 +264,7 @@ private:
     NavRun OursNav(const Clip &c, const std::string &mode, bool steps);
     NavRun MpvNav(const Clip &c, bool steps);
     double Ffmpeg(const Clip &c);
+    std::string Tool(const std::vector<std::string> &argv, int *code);
 
     const Options &m_o;
     std::string m_folder, m_log;
@@ -354,17 +352,23 @@ void Runner::Decode(const Clip &c, const std::string &side)
     fps[c.name + " " + side].push_back(Fps(m));
 }
 
+// Runs another program: what it wrote to stdout, then to stderr.
+std::string Runner::Tool(const std::vector<std::string> &argv, int *code)
+{
+    const std::string log = m_folder + "/tool.log";
+    std::ofstream(log, std::ios::trunc);
+    const std::string out = RunProcess(argv, log, code);
+    std::ifstream in(log);
+    return out + std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
 // Frames per second from ffmpeg's own clock (rtime) and frame count.
 double Runner::Ffmpeg(const Clip &c)
 {
-    const std::string log = m_folder + "/ffmpeg.log";
-    std::ofstream(log, std::ios::trunc);
     int code = 0;
-    RunProcess({"ffmpeg", "-hide_banner", "-nostdin", "-threads", std::to_string(m_o.threads), "-benchmark", "-i",
-                c.info.file, "-map", "0:v", "-f", "null", "-"},
-               log, &code);
-    std::ifstream in(log);
-    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    const std::string text = Tool({"ffmpeg", "-hide_banner", "-nostdin", "-threads", std::to_string(m_o.threads),
+                                   "-benchmark", "-i", c.info.file, "-map", "0:v", "-f", "null", "-"},
+                                  &code);
     const size_t bench = text.rfind("rtime="), frame = text.rfind("frame=");
     const double rtime = bench == std::string::npos ? 0 : std::atof(text.c_str() + bench + 6);
     const long frames = frame == std::string::npos ? 0 : std::atol(text.c_str() + frame + 6);
@@ -386,9 +390,9 @@ void Runner::Jpeg(const std::string &side, const std::string &bmp)
         return;
     }
     int code = 0;
-    const std::string out = RunProcess({"tjbench", bmp, std::to_string(kJpegQuality), "-subsamp", "420", "-componly",
-                                        "-benchtime", std::to_string(int(kJpegSeconds)), "-warmup", "1", "-nowrite"},
-                                       m_log, &code);
+    const std::string out = Tool({"tjbench", bmp, std::to_string(kJpegQuality), "-subsamp", "420", "-componly",
+                                  "-benchtime", std::to_string(int(kJpegSeconds)), "-warmup", "1", "-nowrite"},
+                                 &code);
     const size_t compress = out.find("Compress");
     const size_t rate = out.find("Frame rate:", compress), through = out.find("Throughput:", compress);
     if (code != 0 || compress == std::string::npos || rate == std::string::npos || through == std::string::npos)
@@ -697,11 +701,8 @@ void PrintTable(const Runner &r, const Options &o, const std::vector<Clip> &clip
 int Bench(const Options &o, const std::string &folder)
 {
     IsolateSettings(folder);
-    std::vector<Clip> clips;
-    if (!o.only.empty() && o.only == std::set<std::string>{"jpeg"})
-        clips.clear();
-    else
-        clips = WriteClips(o, folder);
+    const bool onClips = o.Wants("landing") || o.Wants("steps") || o.Wants("decode") || o.Wants("memory");
+    const std::vector<Clip> clips = onClips ? WriteClips(o, folder) : std::vector<Clip>{};
     const std::string picture = o.Wants("jpeg") ? WritePicture(folder) : "";
     Runner r(o, folder);
     for (int run = 0; run < o.runs; ++run) {

@@ -21,6 +21,7 @@
 #include "bench/BenchSupport.h"
 #include "bench/MpvSession.h"
 #include "platform/base/ImageFiles.h"
+#include "platform/ffmpeg/DecodingSettings.h"
 #include "platform/registry/Registry.h"
 #include "tools/mkmedia/MkMedia.h"
 
@@ -54,7 +55,6 @@ using namespace bench;
 constexpr unsigned kSeed = 20240917;  // the same targets from run to run
 constexpr int kJpegQuality = 90;
 constexpr double kJpegSeconds = 3;
-const char *const kDecoderKey = "Software\\Vidstill\\Video Decoder";
 
 // The targets the table judges by.
 constexpr double kLandingAim = 0.8;    // ours/mpv, at most
@@ -68,7 +68,7 @@ constexpr double kJpegAim = 0.95;      // ours/tjbench megapixels per second, at
 // "ours": the decoder's defaults; "plain": no picture cache, no skipping.
 void ApplyMode(const std::string &mode)
 {
-    const QString key = QString::fromLatin1(kDecoderKey);
+    const QString key = QString::fromLatin1(kVideoDecodingKey);
     if (mode == "plain") {
         if (!reg::CreateKey(key) || !reg::SetValue(key, "PictureCacheMB", reg::RegValue::Dword(0))
             || !reg::SetValue(key, "SkipHidden", reg::RegValue::Dword(0)))

@@ -182,6 +182,7 @@ HRESULT CVideoDecoder::StartStreaming()
     FindGate();
     ForgetRun();
     m_fresh = true;
+    m_untimed = false;
     return hr;
 }
 

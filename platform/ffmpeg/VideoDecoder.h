@@ -117,6 +117,7 @@ private:
     ffmpeg::SwsPtr m_sws;
     bool m_decodingOrder = false;  // input stamped with decoding times
     bool m_intraOnly = false;
+    bool m_untimed = false;        // a packet without a time came since streaming started
     ComPtr<IMediaSample> m_kept;   // the last picture, its stop not final yet
     ComPtr<IPictureGate> m_gate;   // the notifier below, while streaming
     PictureCache m_cache;

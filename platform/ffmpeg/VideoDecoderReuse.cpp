@@ -101,6 +101,7 @@ bool CVideoDecoder::Admit(AVPacket *packet)
         m_flushPending = false;
     }
     m_codec->skip_frame = AVDISCARD_DEFAULT;
+    m_untimed = m_untimed || PacketTime(packet) == AV_NOPTS_VALUE;
     if (FarBefore(packet)) {
         if (m_intraOnly) {
             ++m_counters.undecoded;
@@ -125,15 +126,16 @@ bool CVideoDecoder::Admit(AVPacket *packet)
 }
 
 // What was held is needed after all: decoded first, without the pictures
-// nothing refers to.
+// nothing refers to. Not where some pictures come untimed: their times are
+// guessed from the picture before, which must not be missing.
 void CVideoDecoder::FeedHeld()
 {
     std::deque<ffmpeg::PacketPtr> held = std::move(m_held);
     m_held.clear();
     const AVDiscard skip = m_codec->skip_frame;
     for (const ffmpeg::PacketPtr &packet : held) {
-        m_codec->skip_frame = AVDISCARD_NONREF;
-        ++m_counters.unreferenced;
+        m_codec->skip_frame = m_untimed ? AVDISCARD_DEFAULT : AVDISCARD_NONREF;
+        m_counters.unreferenced += m_untimed ? 0 : 1;
         Remember(packet.get());
         Decode(packet.get());
     }

@@ -62,7 +62,7 @@ public:
     // What was spared and served so far. Any thread.
     struct Counters {
         std::atomic<int64_t> served{0};      // seeks whose target came from the cache
-        std::atomic<int64_t> resumed{0};     // ... after which the decoder went on from its own state
+        std::atomic<int64_t> resumed{0};     // seeks after which the decoder went on from its own state
         std::atomic<int64_t> unwritten{0};   // pictures sent unwritten
         std::atomic<int64_t> unreferenced{0};  // packets decoded without their unreferenced pictures
         std::atomic<int64_t> undecoded{0};   // packets not decoded: intra-only, or before a later key frame
@@ -94,12 +94,14 @@ private:
     bool Reusing() const;
     int64_t PacketTime(const AVPacket *packet) const;
     bool Serve(const AVPacket *first);
+    bool GoOnTowards(const AVPacket *first);
     bool MapServed(const AVPacket *first, REFERENCE_TIME at, REFERENCE_TIME *start);
     bool CanResume(const AVPacket *first, REFERENCE_TIME served);
     HRESULT Replay(REFERENCE_TIME media);
     void ForgetRun();
     void SettleCodec();
     bool FarBefore(const AVPacket *packet);
+    bool HiddenLimit(REFERENCE_TIME *limit);
     REFERENCE_TIME StepWindow(REFERENCE_TIME target);
     void FeedHeld();
     void Remember(const AVPacket *packet);
@@ -135,6 +137,7 @@ private:
     size_t m_resumeAt = 0;         // the next of m_sent to pass over
     bool m_runKnown = false;       // every packet of the run was timed
     std::optional<REFERENCE_TIME> m_runKey;        // the key frame the run began with
+    REFERENCE_TIME m_runSegment = 0;               // the start of the segment its packets came in
     std::optional<REFERENCE_TIME> m_runFirstShown;  // its first picture for delivery
     std::optional<REFERENCE_TIME> m_lastOut;
     bool m_passingOver = false;    // after a seek, the packets in m_sent are passed over

@@ -10,6 +10,8 @@ namespace {
 // Pictures just before a step back's target are decoded whole, unreferenced
 // ones too, when the cache can keep them: the next steps back go there.
 constexpr int64_t kStepWindow = 30;
+// Pictures kept before what is decoded whole before a target.
+constexpr int64_t kKeptBeforeWindow = 10;
 // At most this many packets are remembered for going on after a seek.
 constexpr size_t kMaxRemembered = 4096;
 
@@ -84,7 +86,7 @@ bool CVideoDecoder::Admit(AVPacket *packet)
 {
     if (m_fresh) {
         m_fresh = false;
-        if (!Serve(packet))
+        if (!Serve(packet) && !GoOnTowards(packet))
             SettleCodec();
         if (m_pInput->IsFlushing())
             return false;  // the served picture was flushed away: so is this packet
@@ -152,6 +154,8 @@ void CVideoDecoder::Remember(const AVPacket *packet)
     const bool key = packet->flags & AV_PKT_FLAG_KEY;
     if (m_sent.empty() && !m_runKey && key)
         m_runKey = t;
+    if (m_sent.empty())
+        m_runSegment = m_pInput->CurrentStartTime();
     // The last two groups of pictures are enough to go on after a step.
     if ((key && m_keysSent >= 2) || m_sent.size() >= kMaxRemembered) {
         do {
@@ -170,20 +174,26 @@ bool CVideoDecoder::FarBefore(const AVPacket *packet)
 {
     if (!m_gate || !m_settings.skipHidden || (m_decodingOrder && !m_intraOnly))
         return false;
-    REFERENCE_TIME limit = 0, window = 0, media = 0;
-    if (m_gate->PendingTarget(&limit)) {
-        window = StepWindow(limit);
-        limit -= m_gate->HalfFrame();
-    } else if (m_shownUpTo) {
-        limit = *m_shownUpTo;
-        window = StepWindow(limit);
-    } else {
-        return false;
-    }
+    REFERENCE_TIME limit = 0, media = 0;
     const int64_t t = m_decodingOrder ? packet->dts : packet->pts;
-    if (t == AV_NOPTS_VALUE || !m_gate->MediaTimeOf(t, &media))
-        return false;
-    return media < limit - window;
+    return t != AV_NOPTS_VALUE && HiddenLimit(&limit) && m_gate->MediaTimeOf(t, &media) && media < limit;
+}
+
+// Pictures before this media time will not be shown (a precise seek
+// swallows them, or they were served already) and are not among those just
+// before a step back's target; false when every picture may be.
+bool CVideoDecoder::HiddenLimit(REFERENCE_TIME *limit)
+{
+    REFERENCE_TIME at = 0;
+    if (m_gate->PendingTarget(&at)) {
+        *limit = at - m_gate->HalfFrame() - StepWindow(at);
+        return true;
+    }
+    if (m_shownUpTo) {
+        *limit = *m_shownUpTo - StepWindow(*m_shownUpTo);
+        return true;
+    }
+    return false;
 }
 
 // Steps back are ten times more likely to go on than landings: the pictures
@@ -203,11 +213,16 @@ REFERENCE_TIME CVideoDecoder::StepWindow(REFERENCE_TIME target)
 }
 
 // After a seek: the decoder may go on from its state when the splitter sends
-// again, from one of their key frames, packets it was sent, and every picture
-// it gave out past `served` is kept, to be sent again in order.
+// again, from one of their key frames, packets it was sent in a segment
+// starting at the same time, and every picture it gave out past `served` is
+// kept, to be sent again in order.
 bool CVideoDecoder::CanResume(const AVPacket *first, REFERENCE_TIME served)
 {
     if (!m_flushPending || !m_runKnown || !(first->flags & AV_PKT_FLAG_KEY) || !m_lastOut)
+        return false;
+    // Pictures still inside the decoder carry sample times of the run's
+    // segment: the new one must count from the same start.
+    if (m_runSegment != m_pInput->CurrentStartTime())
         return false;
     const int64_t t = PacketTime(first);
     const auto at = std::find_if(m_sent.begin(), m_sent.end(), [t](const Sent &s) { return s.key && s.time == t; });
@@ -219,6 +234,21 @@ bool CVideoDecoder::CanResume(const AVPacket *first, REFERENCE_TIME served)
         if (!m_cache.Find(m, half, nullptr))
             return false;
     m_resumeAt = size_t(at - m_sent.begin());
+    return true;
+}
+
+// A target not kept but ahead of what the decoder has given out, in the
+// run it decodes: it goes on from its state (a step forward beyond the
+// pictures kept), the packets it has decoded passed over.
+bool CVideoDecoder::GoOnTowards(const AVPacket *first)
+{
+    REFERENCE_TIME target = 0, start = 0;
+    if (!Reusing() || !m_gate->PendingTarget(&target) || !m_lastOut || *m_lastOut >= target - m_gate->HalfFrame())
+        return false;
+    if (!CanResume(first, *m_lastOut) || !MapServed(first, target, &start))
+        return false;
+    m_passingOver = true;
+    ++m_counters.resumed;
     return true;
 }
 
@@ -292,7 +322,11 @@ bool CVideoDecoder::SeenAlready(const AVFrame *frame, REFERENCE_TIME t0)
     if (!m_gate || !m_gate->MediaTimeOf(t0, &media))
         return false;
     m_lastOut = media;
-    if (m_cache.Enabled())
+    // Pictures far before a target are seldom asked for again: keeping them
+    // would only cost memory, first touched a picture at a time.
+    REFERENCE_TIME limit = 0;
+    const REFERENCE_TIME margin = kKeptBeforeWindow * 2 * m_gate->HalfFrame();
+    if (m_cache.Enabled() && !(HiddenLimit(&limit) && media < limit - margin))
         m_cache.Keep(media, frame);
     if (m_shownUpTo) {
         if (media < *m_shownUpTo + m_gate->HalfFrame())

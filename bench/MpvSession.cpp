@@ -31,10 +31,11 @@ MpvSession::MpvSession(const std::string &file, int threads, const std::string &
 {
     const std::string socket = folder + "/mpv.sock";
     unlink(socket.c_str());
-    // hr-seek-framedrop=no: every picture on the way is decoded, as ours are.
+    // hr-seek-framedrop left at mpv's default (yes): like our decoder, it
+    // leaves out pictures before the target that nothing refers to.
     std::vector<std::string> argv{"mpv", "--no-config", "--idle=yes", "--pause", "--vo=null", "--ao=null",
                                   "--vd-lavc-threads=" + std::to_string(threads), "--hr-seek=yes",
-                                  "--hr-seek-framedrop=no", "--input-ipc-server=" + socket, "--keep-open=always",
+                                  "--input-ipc-server=" + socket, "--keep-open=always",
                                   "--osc=no", "--load-scripts=no", "--load-stats-overlay=no",
                                   "--load-osd-console=no", "--ytdl=no", "--input-terminal=no",
                                   "--msg-level=all=error"};

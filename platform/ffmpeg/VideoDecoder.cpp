@@ -269,9 +269,12 @@ HRESULT CVideoDecoder::DeliverFrame(const AVFrame *frame)
     if (!m_runFirstShown)
         m_runFirstShown = t0 + m_pInput->CurrentStartTime();
     REFERENCE_TIME media = 0;
-    const bool unwritten = m_gate && m_settings.skipHidden && m_gate->MediaTimeOf(t0, &media)
-        && m_gate->Swallows(media);
-    return KeepPicture(frame, t0, t1, unwritten);
+    const bool timed = m_gate && m_gate->MediaTimeOf(t0, &media);
+    const bool unwritten = timed && m_settings.skipHidden && m_gate->Swallows(media);
+    const HRESULT kept = KeepPicture(frame, t0, t1, unwritten);
+    if (kept != S_OK || unwritten || !timed || !DeliverNow(media))
+        return kept;
+    return DeliverKept();  // its stop stays uncut: it is shown paused
 }
 
 HRESULT CVideoDecoder::KeepPicture(const AVFrame *frame, REFERENCE_TIME t0, REFERENCE_TIME t1, bool unwritten)

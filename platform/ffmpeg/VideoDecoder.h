@@ -103,6 +103,7 @@ private:
     bool FarBefore(const AVPacket *packet);
     bool HiddenLimit(REFERENCE_TIME *limit);
     REFERENCE_TIME StepWindow(REFERENCE_TIME target);
+    bool DeliverNow(REFERENCE_TIME media);
     void FeedHeld();
     void Remember(const AVPacket *packet);
     // Before delivery: keeps the picture, tells whether it was shown already.
@@ -150,6 +151,7 @@ private:
     std::optional<REFERENCE_TIME> m_lastTarget;  // the target before the current one
     REFERENCE_TIME m_windowTarget = -1;
     REFERENCE_TIME m_window = 0;
+    bool m_targetIsStep = false;   // the target is near the one before
     Counters m_counters;
 };
 

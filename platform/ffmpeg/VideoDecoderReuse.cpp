@@ -205,11 +205,25 @@ REFERENCE_TIME CVideoDecoder::StepWindow(REFERENCE_TIME target)
     const REFERENCE_TIME frame = std::max<REFERENCE_TIME>(2 * m_gate->HalfFrame(), 1);
     const int64_t pictureBytes = std::max<int64_t>(1, int64_t(m_outWidth) * m_outHeight * 3 / 2);
     const REFERENCE_TIME window = std::min(kStepWindow, m_cache.Cap() / pictureBytes) * frame;
-    const bool stepBack = m_lastTarget && target < *m_lastTarget && target >= *m_lastTarget - 2 * window;
+    const REFERENCE_TIME near = 2 * kStepWindow * frame;
+    const bool stepBack = m_lastTarget && target < *m_lastTarget && target >= *m_lastTarget - near;
+    m_targetIsStep = m_lastTarget && std::llabs(target - *m_lastTarget) <= near;
     m_lastTarget = target;
     m_windowTarget = target;
     m_window = stepBack ? window : 0;
     return m_window;
+}
+
+// A landing's target goes out as soon as it is decoded. After a step the
+// decoder first decodes the picture after it, which the next step forward
+// then finds kept.
+bool CVideoDecoder::DeliverNow(REFERENCE_TIME media)
+{
+    REFERENCE_TIME target = 0;
+    if (!m_gate->PendingTarget(&target) || media <= target - m_gate->HalfFrame())
+        return false;
+    StepWindow(target);
+    return !m_targetIsStep || !m_cache.Enabled();
 }
 
 // After a seek: the decoder may go on from its state when the splitter sends

@@ -196,8 +196,9 @@ bool CVideoDecoder::HiddenLimit(REFERENCE_TIME *limit)
     return false;
 }
 
-// Steps back are ten times more likely to go on than landings: the pictures
-// before a target a little before the last one are kept for them.
+// A target a little before the last one is a step back, and more steps back
+// tend to follow: the pictures before it are decoded whole and kept for them.
+// A landing's are not, so that it costs no more than it must.
 REFERENCE_TIME CVideoDecoder::StepWindow(REFERENCE_TIME target)
 {
     if (target == m_windowTarget)

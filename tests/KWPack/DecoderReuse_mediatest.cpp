@@ -197,6 +197,12 @@ class DecoderReuseClips : public DecoderReuse, public ::testing::WithParamInterf
 
 TEST_P(DecoderReuseClips, EveryModeLandsOnTheSamePicturesAsDecodingEverything)
 {
+#if defined(__SANITIZE_THREAD__)
+    // Full-size DV pictures under the sanitizer take longer to reach than a
+    // precise seek waits (10 s): it would end early, as it should.
+    if (std::string(GetParam().codec) == "dv")
+        GTEST_SKIP() << "DV is too slow under ThreadSanitizer";
+#endif
     Make(GetParam().name, GetParam().codec);
     // The decoder goes on from its state after a seek when every packet was
     // timed and pictures refer to others: not with a program stream's

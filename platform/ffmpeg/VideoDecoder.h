@@ -55,8 +55,8 @@ public:
 
     // State lock, before streaming starts: the threads of the next stream.
     void SetThreadCount(int threads) { m_threads = threads; }
-    // State lock: settings of our own instead of the registry's, kept over
-    // later connections.
+    // State lock, before streaming starts (it trims the cache): settings of
+    // our own instead of the registry's, kept over later connections.
     void SetDecodingSettings(const VideoDecodingSettings &settings);
 
     // What was spared and served so far. Any thread.
@@ -92,6 +92,7 @@ private:
     void BeforeDrain() override;
     void FindGate();
     bool Reusing() const;
+    REFERENCE_TIME FrameStep() const;
     int64_t PacketTime(const AVPacket *packet) const;
     bool Serve(const AVPacket *first);
     bool GoOnTowards(const AVPacket *first);

@@ -17,6 +17,12 @@ constexpr size_t kMaxRemembered = 4096;
 
 } // namespace
 
+// One picture's time, as the notifier counts it.
+REFERENCE_TIME CVideoDecoder::FrameStep() const
+{
+    return std::max<REFERENCE_TIME>(2 * m_gate->HalfFrame(), 1);
+}
+
 void CVideoDecoder::FindGate()
 {
     m_gate.Reset();
@@ -203,7 +209,7 @@ REFERENCE_TIME CVideoDecoder::StepWindow(REFERENCE_TIME target)
 {
     if (target == m_windowTarget)
         return m_window;
-    const REFERENCE_TIME frame = std::max<REFERENCE_TIME>(2 * m_gate->HalfFrame(), 1);
+    const REFERENCE_TIME frame = FrameStep();
     const int64_t pictureBytes = std::max<int64_t>(1, int64_t(m_outWidth) * m_outHeight * 3 / 2);
     const REFERENCE_TIME window = std::min(kStepWindow, m_cache.Cap() / pictureBytes) * frame;
     const REFERENCE_TIME near = 2 * kStepWindow * frame;
@@ -244,7 +250,7 @@ bool CVideoDecoder::CanResume(const AVPacket *first, REFERENCE_TIME served)
     if (at == m_sent.end())
         return false;
     const REFERENCE_TIME half = m_gate->HalfFrame();
-    const REFERENCE_TIME step = std::max<REFERENCE_TIME>(2 * half, 1);
+    const REFERENCE_TIME step = FrameStep();
     for (REFERENCE_TIME m = served + step; m < *m_lastOut + half; m += step)
         if (!m_cache.Find(m, half, nullptr))
             return false;
@@ -292,7 +298,7 @@ bool CVideoDecoder::Serve(const AVPacket *first)
     // before. Without those the served picture waits for the decoder's next
     // one when it goes on from its state (a step forward finds that one kept
     // in turn), and goes at once when it starts again from a key frame.
-    const REFERENCE_TIME step = std::max<REFERENCE_TIME>(2 * half, 1);
+    const REFERENCE_TIME step = FrameStep();
     for (REFERENCE_TIME m = at + step; m < last + half; m += step)
         if (Replay(m) != S_OK)
             return true;
@@ -340,7 +346,7 @@ bool CVideoDecoder::SeenAlready(const AVFrame *frame, REFERENCE_TIME t0)
     // Pictures far before a target are seldom asked for again: keeping them
     // would only cost memory, first touched a picture at a time.
     REFERENCE_TIME limit = 0;
-    const REFERENCE_TIME margin = kKeptBeforeWindow * 2 * m_gate->HalfFrame();
+    const REFERENCE_TIME margin = kKeptBeforeWindow * FrameStep();
     if (m_cache.Enabled() && !(HiddenLimit(&limit) && media < limit - margin))
         m_cache.Keep(media, frame);
     if (m_shownUpTo) {
